@@ -1,0 +1,49 @@
+# Build helpers shared by every folder.
+
+# widl: header, GUID file and type library from one IDL file.
+# Sets ${name}_IDL_HEADER, ${name}_IDL_IID and ${name}_IDL_TLB.
+function(tolvane_idl name idl)
+  set(out ${CMAKE_CURRENT_BINARY_DIR})
+  set(src ${CMAKE_CURRENT_SOURCE_DIR}/${idl})
+  set(widl_flags --win32 -I/usr/include/wine/wine/windows -I/usr/include/wine/windows
+      -L/usr/lib/i386-linux-gnu/wine/i386-windows -L/usr/lib/wine/i386-windows)
+  add_custom_command(
+    OUTPUT ${out}/${name}.h ${out}/${name}_i.c ${out}/${name}.tlb
+    COMMAND ${WIDL_EXECUTABLE} ${widl_flags} -h -H ${out}/${name}.h ${src}
+    COMMAND ${WIDL_EXECUTABLE} ${widl_flags} -u -o ${out}/${name}_i.c ${src}
+    COMMAND ${WIDL_EXECUTABLE} ${widl_flags} -t -o ${out}/${name}.tlb ${src}
+    DEPENDS ${src}
+    COMMENT "widl ${idl}")
+  set(${name}_IDL_HEADER ${out}/${name}.h PARENT_SCOPE)
+  set(${name}_IDL_IID ${out}/${name}_i.c PARENT_SCOPE)
+  set(${name}_IDL_TLB ${out}/${name}.tlb PARENT_SCOPE)
+endfunction()
+
+# One GoogleTest program, run by CTest as one test under Wine in the build's prefix.
+#   tolvane_add_test(NAME n SOURCES ... [LIBS ...] [LOCK ...] [FIXTURES ...] [WIN98])
+function(tolvane_add_test)
+  cmake_parse_arguments(T "WIN98" "NAME" "SOURCES;LIBS;LOCK;FIXTURES" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  set(fixtures wineprefix ${T_FIXTURES})
+  set_tests_properties(${T_NAME} PROPERTIES
+    FIXTURES_REQUIRED "${fixtures}"
+    ENVIRONMENT "TOLVANE_PREFIX=${TOLVANE_PREFIX};TOLVANE_BUILD=${CMAKE_BINARY_DIR};TOLVANE_SOURCE=${CMAKE_SOURCE_DIR}"
+    TIMEOUT 300)
+  if(T_LOCK)
+    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCK}")
+  endif()
+  if(T_WIN98)
+    # Wine reports Windows 98 to this one program, which reaches the 9x code paths.
+    set_tests_properties(${T_NAME} PROPERTIES
+      FIXTURES_REQUIRED "${fixtures};win98_${T_NAME}")
+    add_test(NAME ${T_NAME}_as_win98
+      COMMAND ${TOLVANE_WINE_RUN} reg add "HKCU\\Software\\Wine\\AppDefaults\\${T_NAME}.exe"
+              /v Version /t REG_SZ /d win98 /f)
+    set_tests_properties(${T_NAME}_as_win98 PROPERTIES
+      FIXTURES_SETUP win98_${T_NAME} FIXTURES_REQUIRED wineprefix
+      ENVIRONMENT "TOLVANE_PREFIX=${TOLVANE_PREFIX}")
+  endif()
+endfunction()

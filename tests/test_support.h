@@ -1,0 +1,44 @@
+// Small helpers the test programs share: a scratch folder, whole-file read and write,
+// and the signature-file bytes the engines read.
+#pragma once
+
+#include "signature_file.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tolvane::test {
+
+// A fresh folder under %TEMP%, removed with everything in it at the end of the scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+void RemoveTree(const std::string& path);
+bool WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
+bool WriteText(const std::string& path, const std::string& text);
+std::vector<std::uint8_t> ReadBytes(const std::string& path);
+std::string ReadText(const std::string& path);
+bool FileExists(const std::string& path);
+
+// Bytes of a signature file: header with the given date, then the entries.
+std::vector<std::uint8_t> SignatureFileBytes(const std::vector<SignatureEntry>& entries,
+                                             std::uint16_t month = 6, std::uint16_t day = 21,
+                                             std::uint16_t year = 2000);
+
+std::string CurrentDirectory();
+std::string ModuleDirectory();  // folder of the running test program
+
+}  // namespace tolvane::test
