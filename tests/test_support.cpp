@@ -78,6 +78,10 @@ std::vector<std::uint8_t> SignatureFileBytes(const std::vector<SignatureEntry>& 
     return bytes;
 }
 
+bool SamePath(const std::string& a, const std::string& b) {
+    return ::lstrcmpiA(a.c_str(), b.c_str()) == 0;
+}
+
 std::string CurrentDirectory() {
     char buffer[MAX_PATH];
     DWORD n = ::GetCurrentDirectoryA(sizeof buffer, buffer);

@@ -38,6 +38,7 @@ std::vector<std::uint8_t> SignatureFileBytes(const std::vector<SignatureEntry>& 
                                              std::uint16_t month = 6, std::uint16_t day = 21,
                                              std::uint16_t year = 2000);
 
+bool SamePath(const std::string& a, const std::string& b);  // ignoring case
 std::string CurrentDirectory();
 std::string ModuleDirectory();  // folder of the running test program
 

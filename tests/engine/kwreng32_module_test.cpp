@@ -1,0 +1,266 @@
+// kwreng32 as Windows sees it: a DLL with seven exports that registers itself, serves
+// its classes by class id and answers late-bound clients from its type library.
+#include "kwreng32.h"
+#include "registry_support.h"
+#include "test_support.h"
+#include "unique_handle.h"
+
+#include <gtest/gtest.h>
+#include <wrl/client.h>
+
+#include <cstring>
+#include <string>
+
+using Microsoft::WRL::ComPtr;
+using namespace tolvane;
+using namespace tolvane::test;
+
+namespace {
+
+const char kClassKey[] = "CLSID\\{A942BD41-3FCB-11D2-96E1-444553540000}";
+const char kTypeLibKey[] = "TypeLib\\{80951144-3F67-11D2-96E1-444553540000}";
+const CLSID kLegacyPrivacyClass = {0x2EA20421, 0x7782, 0x11D3, {0x8C, 0xE4, 0x00, 0x80, 0xC6, 0xF9, 0xB0, 0xFF}};
+
+using ComCall = HRESULT(STDAPICALLTYPE*)();
+using GetClassObjectCall = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+using GetNameCall = int(WINAPI*)(char*);
+using IntCall = int(WINAPI*)();
+
+class Kwreng32Module : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path_ = ModuleDirectory() + "\\kwreng32.dll";
+        module_.reset(::LoadLibraryA(path_.c_str()));
+        ASSERT_TRUE(module_) << path_ << " GetLastError " << ::GetLastError();
+    }
+    void TearDown() override { Call("DllUnregisterServer"); }
+
+    FARPROC Export(const char* name) { return ::GetProcAddress(module_.get(), name); }
+    HRESULT Call(const char* name) { return reinterpret_cast<ComCall>(Export(name))(); }
+    int IsRegistered() { return reinterpret_cast<IntCall>(Export("IsPluginRegistered"))(); }
+
+    std::string path_;
+    unique_hmodule module_;
+};
+
+std::string ReadString(HKEY root, const std::string& key, const char* name) {
+    DWORD type = 0;
+    std::vector<unsigned char> data;
+    if (!ReadValue(root, key, name, type, data) || type != REG_SZ) return "<missing>";
+    return std::string(reinterpret_cast<const char*>(data.data()));
+}
+
+}  // namespace
+
+TEST_F(Kwreng32Module, ExportsTheSevenEntryPointsAtTheirOrdinals) {
+    const char* names[] = {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+                           "DllUnregisterServer", "GetPluginName", "IsPluginRegistered",
+                           "IsCriticalPlugin"};
+    for (int ordinal = 1; ordinal <= 7; ++ordinal) {
+        FARPROC byOrdinal = ::GetProcAddress(module_.get(), MAKEINTRESOURCEA(ordinal));
+        EXPECT_NE(nullptr, byOrdinal) << ordinal;
+        EXPECT_EQ(Export(names[ordinal - 1]), byOrdinal) << names[ordinal - 1];
+    }
+}
+
+TEST_F(Kwreng32Module, AnswersThePluginQueries) {
+    char name[260];
+    std::memset(name, 0x5A, sizeof name);
+    EXPECT_EQ(1, reinterpret_cast<GetNameCall>(Export("GetPluginName"))(name));
+    EXPECT_STREQ("Tolvane Scan Engine", name);
+    EXPECT_EQ(1, reinterpret_cast<IntCall>(Export("IsCriticalPlugin"))());
+}
+
+TEST_F(Kwreng32Module, RegistrationWritesTheScriptAndMakesTheClassCreatable) {
+    ASSERT_EQ(S_OK, Call("DllRegisterServer"));
+    EXPECT_EQ("ScanEngine Class", ReadString(HKEY_CLASSES_ROOT, "ScanEngine.ScanEngine.1", nullptr));
+    EXPECT_EQ("{A942BD41-3FCB-11D2-96E1-444553540000}",
+              ReadString(HKEY_CLASSES_ROOT, "ScanEngine.ScanEngine.1\\CLSID", nullptr));
+    EXPECT_EQ("ScanEngine.ScanEngine.1", ReadString(HKEY_CLASSES_ROOT, "ScanEngine.ScanEngine\\CurVer", nullptr));
+    EXPECT_EQ("ScanEngine Class", ReadString(HKEY_CLASSES_ROOT, kClassKey, nullptr));
+    EXPECT_EQ("ScanEngine.ScanEngine.1", ReadString(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\ProgID", nullptr));
+    EXPECT_EQ("ScanEngine.ScanEngine",
+              ReadString(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\VersionIndependentProgID", nullptr));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\Programmable"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\TypeLib"));
+    std::string server = std::string(kClassKey) + "\\InprocServer32";
+    EXPECT_TRUE(SamePath(path_, ReadString(HKEY_CLASSES_ROOT, server, nullptr)))
+        << ReadString(HKEY_CLASSES_ROOT, server, nullptr);
+    EXPECT_EQ("Apartment", ReadString(HKEY_CLASSES_ROOT, server, "ThreadingModel"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
+
+    ComPtr<IScanEngine> engine;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_ScanEngine, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&engine)));
+    ComPtr<IScanEngineShellExtHelper> helper;
+    ComPtr<IDispatch> dispatch;
+    ComPtr<IUnknown> a, b;
+    ASSERT_EQ(S_OK, engine.As(&helper));
+    ASSERT_EQ(S_OK, engine.As(&dispatch));
+    engine.As(&a);
+    helper.As(&b);
+    EXPECT_EQ(a.Get(), b.Get()) << "one object answers every interface";
+    ComPtr<IEmail> notAnEmail;
+    EXPECT_EQ(E_NOINTERFACE, engine.As(&notAnEmail));
+}
+
+TEST_F(Kwreng32Module, UnregistrationRemovesTheClassButKeepsClsidAndTypeLibrary) {
+    ASSERT_EQ(S_OK, Call("DllRegisterServer"));
+    EXPECT_EQ(1, IsRegistered());
+    EXPECT_EQ(S_OK, Call("DllUnregisterServer"));
+    EXPECT_EQ(0, IsRegistered());
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "ScanEngine.ScanEngine.1"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "ScanEngine.ScanEngine"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "CLSID"));
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
+    EXPECT_EQ(S_OK, Call("DllUnregisterServer")) << "nothing left to remove is still success";
+    EXPECT_EQ(S_OK, Call("DllRegisterServer"));
+    EXPECT_EQ(1, IsRegistered());
+}
+
+TEST_F(Kwreng32Module, ServesOnlyItsOwnClassesAndCountsLocks) {
+    auto getClassObject = reinterpret_cast<GetClassObjectCall>(Export("DllGetClassObject"));
+    void* object = reinterpret_cast<void*>(0xDEADBEEF);
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, getClassObject(kLegacyPrivacyClass, IID_IClassFactory, &object));
+    EXPECT_EQ(nullptr, object);
+
+    EXPECT_EQ(S_OK, Call("DllCanUnloadNow"));
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(S_OK, getClassObject(CLSID_ScanEngine, IID_IClassFactory, &factory));
+    EXPECT_EQ(S_FALSE, Call("DllCanUnloadNow"));
+
+    ComPtr<IUnknown> outer;
+    factory.As(&outer);
+    ComPtr<IUnknown> aggregated;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer.Get(), IID_IUnknown, &aggregated));
+    EXPECT_EQ(nullptr, aggregated.Get());
+    outer.Reset();
+
+    ComPtr<IScanEngine> engine;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&engine)));
+    factory->LockServer(TRUE);
+    factory.Reset();
+    EXPECT_EQ(S_FALSE, Call("DllCanUnloadNow"));
+    engine.Reset();
+    EXPECT_EQ(S_FALSE, Call("DllCanUnloadNow")) << "the server lock still holds";
+    ASSERT_EQ(S_OK, getClassObject(CLSID_ScanEngine, IID_PPV_ARGS(&factory)));
+    factory->LockServer(FALSE);
+    factory.Reset();
+    EXPECT_EQ(S_OK, Call("DllCanUnloadNow"));
+}
+
+TEST_F(Kwreng32Module, TypeLibraryDescribesEveryMemberWithItsHelpString) {
+    ComPtr<ITypeLib> library;
+    std::wstring widePath(path_.begin(), path_.end());
+    ASSERT_EQ(S_OK, ::LoadTypeLibEx(widePath.c_str(), REGKIND_NONE, &library));
+    BSTR name = nullptr, doc = nullptr;
+    ASSERT_EQ(S_OK, library->GetDocumentation(-1, &name, &doc, nullptr, nullptr));
+    unique_bstr ownedName(name), ownedDoc(doc);
+    EXPECT_STREQ(L"TOLVANESCANENGINELib", name);
+    EXPECT_STREQ(L"TolvaneScanEngine 1.0 Type Library", doc);
+
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_IScanEngineShellExtHelper, &info));
+    const struct { const wchar_t* name; DISPID id; const wchar_t* help; } members[] = {
+        {L"DetectOrx", 1, L"method DetectOrx"},       {L"RemoveOrx", 2, L"method RemoveOrx"},
+        {L"Init", 3, L"method Init"},                 {L"Close", 4, L"method Close"},
+        {L"ScanFile", 5, L"method ScanFile"},         {L"LoadNewDefs", 6, L"method LoadNewDefs"},
+        {L"ProcessList", 7, L"property ProcessList"}, {L"Logging", 8, L"property Logging"},
+        {L"Silent", 9, L"property Silent"},           {L"LastError", 10, L"property LastError"},
+        {L"ScanSelection", 11, L"method ScanSelection"},
+        {L"InitShellExtension", 12, L"method InitShellExtension"},
+    };
+    for (const auto& m : members) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(m.name)};
+        MEMBERID id = -1;
+        ASSERT_EQ(S_OK, info->GetIDsOfNames(names, 1, &id)) << m.id;
+        EXPECT_EQ(m.id, id);
+        BSTR help = nullptr;
+        ASSERT_EQ(S_OK, info->GetDocumentation(id, nullptr, &help, nullptr, nullptr));
+        unique_bstr ownedHelp(help);
+        EXPECT_STREQ(m.help, help);
+    }
+    ComPtr<ITypeInfo> email;
+    EXPECT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_IEmail, &email));
+}
+
+TEST_F(Kwreng32Module, LateBoundClientReachesEveryMemberByDispatchId) {
+    ScopedProductKey productKey;
+    ASSERT_EQ(S_OK, Call("DllRegisterServer"));
+    TempDir dir;
+    ASSERT_TRUE(WriteBytes(dir / "tsigs.kws", SignatureFileBytes({{1, 0x1234}})));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, std::string(kProductKey) + "\\3.5", "Path", dir / "Tolvane.exe"));
+    std::string previous = CurrentDirectory();
+    ::SetCurrentDirectoryA(dir.path().c_str());
+    auto restore = scope_exit([&] { ::SetCurrentDirectoryA(previous.c_str()); });
+
+    ComPtr<IDispatch> engine;
+    ASSERT_EQ(S_OK, ::CoCreateInstance(CLSID_ScanEngine, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&engine)));
+    auto dispid = [&](const wchar_t* name) {
+        LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+        DISPID id = -1;
+        EXPECT_EQ(S_OK, engine->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id)) << name;
+        return id;
+    };
+    auto invoke = [&](DISPID id, WORD flags, std::vector<VARIANT> args, VARIANT* result) {
+        DISPPARAMS params{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+        DISPID named = DISPID_PROPERTYPUT;
+        if (flags == DISPATCH_PROPERTYPUT) {
+            params.rgdispidNamedArgs = &named;
+            params.cNamedArgs = 1;
+        }
+        return engine->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+    };
+    auto number = [](long v) {
+        VARIANT x;
+        V_VT(&x) = VT_I4;
+        V_I4(&x) = v;
+        return x;
+    };
+
+    VARIANT result;
+    ::VariantInit(&result);
+    // Arguments go in reverse order: Init(bLog = 1, bSilent = 1).
+    EXPECT_EQ(S_OK, invoke(dispid(L"Init"), DISPATCH_METHOD, {number(1), number(1)}, nullptr));
+    EXPECT_EQ(S_OK, invoke(dispid(L"LastError"), DISPATCH_PROPERTYGET, {}, &result));
+    EXPECT_EQ(1u, V_UI4(&result));
+    EXPECT_EQ(S_OK, invoke(dispid(L"Silent"), DISPATCH_PROPERTYPUT, {number(1)}, nullptr));
+    EXPECT_EQ(S_OK, invoke(dispid(L"Logging"), DISPATCH_PROPERTYPUT, {number(1)}, nullptr));
+    EXPECT_EQ(S_OK, invoke(dispid(L"LoadNewDefs"), DISPATCH_METHOD, {}, nullptr));
+
+    unique_bstr missing(::SysAllocString(L"C:\\no such file.exe"));
+    VARIANT path;
+    V_VT(&path) = VT_BSTR;
+    V_BSTR(&path) = missing.get();
+    ::VariantInit(&result);
+    EXPECT_EQ(S_OK, invoke(dispid(L"ScanFile"), DISPATCH_METHOD, {path}, &result));
+    EXPECT_EQ(1u, V_UI4(&result));
+
+    ::VariantInit(&result);
+    EXPECT_EQ(S_OK, invoke(dispid(L"ProcessList"), DISPATCH_PROPERTYGET, {}, &result));
+    EXPECT_EQ(VT_ARRAY | VT_BSTR, V_VT(&result));
+    ::VariantClear(&result);
+
+    ::VariantInit(&result);
+    EXPECT_EQ(S_OK, invoke(dispid(L"RemoveOrx"), DISPATCH_METHOD, {}, &result));
+    EXPECT_EQ(1, V_I4(&result));
+
+    ::VariantInit(&result);
+    HRESULT detect = invoke(dispid(L"DetectOrx"), DISPATCH_METHOD, {}, &result);
+    EXPECT_TRUE(detect == S_OK || detect == DISP_E_EXCEPTION) << std::hex << detect;
+
+    EXPECT_EQ(S_OK, invoke(dispid(L"Close"), DISPATCH_METHOD, {}, nullptr));
+    ::VariantInit(&result);
+    EXPECT_EQ(S_OK, invoke(dispid(L"InitShellExtension"), DISPATCH_METHOD, {}, &result));
+
+    unsigned long in = 0, out = 0xDEADBEEF;
+    VARIANT inArg, outArg;
+    V_VT(&inArg) = VT_BYREF | VT_UI4;
+    V_UI4REF(&inArg) = &in;
+    V_VT(&outArg) = VT_BYREF | VT_UI4;
+    V_UI4REF(&outArg) = &out;
+    ::VariantInit(&result);
+    EXPECT_EQ(S_OK, invoke(dispid(L"ScanSelection"), DISPATCH_METHOD, {outArg, inArg}, &result));
+    EXPECT_EQ(1u, V_UI4(&result));
+    EXPECT_EQ(0xDEADBEEFu, out);
+}

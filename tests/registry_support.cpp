@@ -1,0 +1,34 @@
+#include "registry_support.h"
+
+#include "registrar.h"
+#include "unique_handle.h"
+
+namespace tolvane::test {
+
+bool SetString(HKEY root, const std::string& key, const char* name, const std::string& value) {
+    unique_hkey opened;
+    if (::RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.put(),
+                          nullptr) != ERROR_SUCCESS)
+        return false;
+    return ::RegSetValueExA(opened.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool ReadValue(HKEY root, const std::string& key, const char* name, DWORD& type,
+               std::vector<unsigned char>& data) {
+    unique_hkey opened;
+    if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return false;
+    DWORD size = 0;
+    if (::RegQueryValueExA(opened.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+    data.resize(size);
+    return ::RegQueryValueExA(opened.get(), name, nullptr, &type, data.data(), &size) == ERROR_SUCCESS;
+}
+
+bool KeyExists(HKEY root, const std::string& key) {
+    unique_hkey opened;
+    return ::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;
+}
+
+void DeleteTree(HKEY root, const std::string& key) { DeleteKeyTree(root, key.c_str()); }
+
+}  // namespace tolvane::test

@@ -1,0 +1,29 @@
+// Registry state for tests: the product key wiped before and after each test that
+// changes it, and small read/write helpers.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace tolvane::test {
+
+constexpr char kProductKey[] = "SOFTWARE\\Ostrimark\\Tolvane";
+
+bool SetString(HKEY root, const std::string& key, const char* name, const std::string& value);
+bool ReadValue(HKEY root, const std::string& key, const char* name, DWORD& type,
+               std::vector<unsigned char>& data);
+bool KeyExists(HKEY root, const std::string& key);
+void DeleteTree(HKEY root, const std::string& key);
+
+// Removes HKLM\SOFTWARE\Ostrimark\Tolvane now and again at the end of the scope.
+class ScopedProductKey {
+public:
+    ScopedProductKey() { DeleteTree(HKEY_LOCAL_MACHINE, kProductKey); }
+    ~ScopedProductKey() { DeleteTree(HKEY_LOCAL_MACHINE, kProductKey); }
+    ScopedProductKey(const ScopedProductKey&) = delete;
+    ScopedProductKey& operator=(const ScopedProductKey&) = delete;
+};
+
+}  // namespace tolvane::test
