@@ -30,19 +30,21 @@ DWORD ReadSignatureEntries(HANDLE file, SignatureFileHeader& header, SignatureTa
         return kCodeSignatureRead;
     if (!HasSignatureMagic(header)) return kCodeSignatureMagic;
 
-    // 4096 entries (32 KiB) a read: a full 65535-entry file is 16 calls.
-    constexpr DWORD kBlockEntries = 4096;
-    std::vector<SignatureEntry> block(std::min<DWORD>(kBlockEntries, header.entryCount));
-    DWORD remaining = header.entryCount;
-    while (remaining > 0) {
-        const DWORD want = std::min(remaining, kBlockEntries);
-        const DWORD bytes = want * sizeof(SignatureEntry);
-        const bool ok = ReadFully(file, block.data(), bytes, got);
-        // Whole entries before a short or failed read stay, as they would have one by one.
-        table.Insert(block.data(), got / sizeof(SignatureEntry));
-        if (!ok || got != bytes) return kCodeSignatureRead;
-        remaining -= want;
+    // The entries arrive in 32 KiB reads and go into the table as one batch, sorted once.
+    constexpr DWORD kBlockBytes = 4096 * sizeof(SignatureEntry);
+    std::vector<SignatureEntry> entries(header.entryCount);
+    const DWORD total = header.entryCount * sizeof(SignatureEntry);
+    auto bytes = reinterpret_cast<char*>(entries.data());
+    DWORD done = 0;
+    bool ok = true;
+    while (ok && done < total) {
+        const DWORD want = std::min(total - done, kBlockBytes);
+        ok = ReadFully(file, bytes + done, want, got) && got == want;
+        done += got;
     }
+    // Whole entries before a short or failed read stay, as they would have one by one.
+    table.Insert(entries.data(), done / sizeof(SignatureEntry));
+    if (!ok) return kCodeSignatureRead;
     return kCodeSuccess;
 }
 

@@ -4,7 +4,7 @@
 #include "detectors/create_detector.h"
 #include "engine_codes.h"
 #include "log_texts.h"
-#include "path_compare.h"
+#include "text_compare.h"
 #include "resource.h"
 #include "signature_loader.h"
 #include "unique_handle.h"
@@ -154,7 +154,7 @@ STDMETHODIMP ScanEngine::LoadNewDefs() {
 
 bool ScanEngine::IsListedDetector(const char* path) const {
     for (const auto& detector : detectors_)
-        if (SamePathIgnoringCase(detector->FilePath().c_str(), path)) return true;
+        if (EqualIgnoringCase(detector->FilePath(), path)) return true;
     return false;
 }
 

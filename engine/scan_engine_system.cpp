@@ -2,9 +2,10 @@
 // a detection pass and the autostart scan.
 #include "scan_engine.h"
 
-namespace tolvane {
+#include "autostart.h"
+#include "process_inspector.h"
 
-class ProcessInspector {};
+namespace tolvane {
 
 ScanEngine::ScanEngine() : installFolder_(ReadInstallFolder()) { LockModule(); }
 
@@ -14,10 +15,20 @@ ScanEngine::~ScanEngine() {
     UnlockModule();
 }
 
-void ScanEngine::CreateInspector() {}
+void ScanEngine::CreateInspector() {
+    // A system without the process functions still gets an inspector; its listing
+    // fails later and the detection pass reports that.
+    if (!inspector_) inspector_ = std::make_unique<ProcessInspector>();
+}
 
-bool ScanEngine::ListRunningProcesses() { return false; }
+bool ScanEngine::ListRunningProcesses() {
+    return inspector_ && inspector_->ListProcessPaths(*processPaths_);
+}
 
-void ScanEngine::RunAutostartScan() {}
+void ScanEngine::RunAutostartScan() {
+    autostartScanRunning_ = true;
+    ScanAutostartEntries([this](const char* path) { return CheckFile(path, &lastError_); });
+    autostartScanRunning_ = false;
+}
 
 }  // namespace tolvane

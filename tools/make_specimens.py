@@ -7,8 +7,9 @@ usage: make_specimens.py WAITER.exe WAITER_WITH_PLUGINS.exe OUTPUT_DIR
 Every specimen gets a marker of its own in the DOS stub, inside the first 500 bytes, so
 each has its own fingerprint (CRC-32 of those bytes). Sizes come from zero padding after
 the image, which the loader ignores; the server configuration blocks lie in that padding.
-OUTPUT_DIR receives the specimens, "tsigs.kws" and "specimens.txt" (name, size,
-fingerprint, type index or "-" for no entry, traits).
+OUTPUT_DIR receives the specimens, "specimens.manifest" (the signature entries, for
+make_signatures.py) and "specimens.txt" (name, size, fingerprint, type index or "-" for
+no entry, traits).
 """
 import os
 import struct
@@ -73,13 +74,6 @@ def build(base, name, size, blocks):
     return bytes(data)
 
 
-def signature_file(entries):
-    # "KWRT", entry count, no registry records, reserved, month, day, year, reserved
-    header = b"KWRT" + struct.pack("<HHIHHH", len(entries), 0, 0, 12, 7, 2026) + bytes(6)
-    assert len(header) == 24
-    return header + b"".join(struct.pack("<II", t, crc) for t, crc in entries)
-
-
 def main():
     if len(sys.argv) != 4:
         sys.exit(__doc__)
@@ -99,12 +93,13 @@ def main():
         with open(os.path.join(out_dir, name), "wb") as f:
             f.write(data)
         if type_index is not None:
-            entries.append((type_index, fingerprint))
+            entries.append(f"# {name!r}\nentry {type_index} 0x{fingerprint:08X}")
         listing.append(f"{name!r}\t{len(data)}\t{fingerprint:08X}\t"
                        f"{'-' if type_index is None else type_index}\t{traits}")
 
-    with open(os.path.join(out_dir, "tsigs.kws"), "wb") as f:
-        f.write(signature_file(entries))
+    with open(os.path.join(out_dir, "specimens.manifest"), "w") as f:
+        f.write("# Test specimens only: written by make_specimens.py\ndate 12/7/2026\n")
+        f.write("\n".join(entries) + "\n")
     with open(os.path.join(out_dir, "specimens.txt"), "w") as f:
         f.write("name\tsize\tfingerprint\ttype\ttraits\n" + "\n".join(listing) + "\n")
 

@@ -111,3 +111,17 @@ TEST(SignatureLoader, RandomAndHostileFilesGiveOneOfTheThreeCodes) {
         ASSERT_LE(table.Size(), header.entryCount);
     }
 }
+
+TEST(SignatureLoader, ReadsWhatTheMaintainerToolWrites) {
+    SignatureFileHeader header{};
+    SignatureTable table;
+    ASSERT_EQ(kCodeSuccess, LoadFrom(tolvane::test::ModuleDirectory() + "\\fixtures\\manifest_sigs.kws",
+                                     header, table));
+    EXPECT_EQ(3, header.entryCount);
+    EXPECT_EQ(1, header.registryRecordCount);
+    EXPECT_EQ(6, header.month);
+    EXPECT_EQ(21, header.day);
+    EXPECT_EQ(2000, header.year);
+    EXPECT_EQ(1u, table.Lookup(0x80000000u)) << "first of two equal fingerprints";
+    EXPECT_EQ(2u, table.Lookup(0x0283B97Au)) << "fingerprint of the 500 zero bytes";
+}

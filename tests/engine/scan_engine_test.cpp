@@ -300,3 +300,88 @@ TEST_F(ScanEngineTest, ShellExtensionRunOpensNoLogAndStillChecksFiles) {
     EXPECT_EQ(E_FAIL, other->InitShellExtension(&code));
     EXPECT_EQ(kCodeSignatureMissing, code);
 }
+
+namespace {
+
+// Watches the dialogs this thread creates and destroys while a pass runs.
+struct DialogWatch {
+    static DialogWatch* current;
+    HHOOK hook = nullptr;
+    int created = 0;
+    int destroyed = 0;
+    LONG style = 0;
+    std::string texts;
+    HWND owner = nullptr;
+
+    DialogWatch() {
+        current = this;
+        hook = ::SetWindowsHookExA(WH_CBT, Proc, nullptr, ::GetCurrentThreadId());
+    }
+    ~DialogWatch() {
+        ::UnhookWindowsHookEx(hook);
+        current = nullptr;
+    }
+    static BOOL CALLBACK CollectText(HWND child, LPARAM self) {
+        char text[256] = {};
+        ::GetWindowTextA(child, text, sizeof text);
+        reinterpret_cast<DialogWatch*>(self)->texts += std::string(text) + "|";
+        return TRUE;
+    }
+    static LRESULT CALLBACK Proc(int code, WPARAM wParam, LPARAM lParam) {
+        char className[64] = {};
+        if (code == HCBT_CREATEWND || code == HCBT_DESTROYWND)
+            ::GetClassNameA(reinterpret_cast<HWND>(wParam), className, sizeof className);
+        if (std::string(className) == "#32770") {
+            HWND window = reinterpret_cast<HWND>(wParam);
+            if (code == HCBT_CREATEWND) {
+                ++current->created;
+                auto create = reinterpret_cast<CBT_CREATEWNDA*>(lParam);
+                current->style = create->lpcs->style;
+                current->owner = create->lpcs->hwndParent;
+            } else {
+                ++current->destroyed;
+                ::EnumChildWindows(window, CollectText, reinterpret_cast<LPARAM>(current));
+            }
+        }
+        return ::CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+};
+DialogWatch* DialogWatch::current = nullptr;
+
+}  // namespace
+
+TEST_F(ScanEngineTest, NonSilentPassShowsTheWaitWindowAndTakesItDown) {
+    PutSignatures(SignatureFileBytes({}));
+    ASSERT_EQ(S_OK, engine_->Init(0, 0));
+    long found = -1;
+    {
+        DialogWatch watch;
+        ASSERT_EQ(S_OK, engine_->DetectOrx(&found));
+        EXPECT_EQ(1, watch.created);
+        EXPECT_EQ(1, watch.destroyed) << "gone before DetectOrx returns";
+        EXPECT_TRUE(watch.style & WS_POPUP);
+        EXPECT_FALSE((watch.style & WS_CAPTION) == WS_CAPTION) << "no title bar";
+        EXPECT_EQ(::GetDesktopWindow(), watch.owner);
+        EXPECT_NE(std::string::npos, watch.texts.find("Please wait while Tolvane scans your system."))
+            << watch.texts;
+    }
+    EXPECT_EQ(0, found);
+    ASSERT_EQ(S_OK, engine_->put_Silent(1));
+    DialogWatch quiet;
+    ASSERT_EQ(S_OK, engine_->DetectOrx(&found));
+    EXPECT_EQ(0, quiet.created);
+}
+
+TEST_F(ScanEngineTest, CleanSystemLogsTheNoneFoundTextOnly) {
+    PutSignatures(SignatureFileBytes({}));
+    ASSERT_EQ(S_OK, engine_->Init(1, 1));
+    long found = -1;
+    ASSERT_EQ(S_OK, engine_->DetectOrx(&found));
+    EXPECT_EQ(0, found);
+    ASSERT_EQ(S_OK, engine_->Close());
+    std::string log = Log();
+    std::string expected = OnDisk(std::string(log_text::kNoneFound) + log_text::kEndLine);
+    ASSERT_GE(log.size(), expected.size());
+    EXPECT_EQ(expected, log.substr(log.size() - expected.size())) << log;
+    EXPECT_EQ(std::string::npos, log.find("Detection Phase")) << log;
+}

@@ -1,0 +1,149 @@
+#include "pe_format.h"
+
+#include <windows.h>  // PAGE_* values only
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+namespace tolvane {
+
+namespace {
+
+template <typename T>
+bool ReadAt(const std::uint8_t* bytes, std::size_t size, std::uint64_t offset, T& out) {
+    if (!InBounds(size, offset, sizeof(T))) return false;
+    std::memcpy(&out, bytes + offset, sizeof(T));
+    return true;
+}
+
+std::uint16_t Read16(const std::uint8_t* p) {
+    std::uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+void Write16(std::uint8_t* p, std::uint16_t v) { std::memcpy(p, &v, sizeof v); }
+
+bool ApplyBlock(std::uint8_t* image, std::size_t imageSize, std::uint32_t page,
+                const std::uint8_t* entries, std::size_t count, std::uint32_t delta) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint16_t entry = Read16(entries + 2 * i);
+        unsigned type = entry >> 12;
+        std::uint64_t target = std::uint64_t(page) + (entry & 0x0FFF);
+        if (type == 0) continue;
+        std::size_t width = type == 3 ? 4 : 2;
+        if (type > 4 || !InBounds(imageSize, target, width)) return false;
+        std::uint8_t* p = image + target;
+        if (type == 1) {
+            Write16(p, std::uint16_t(Read16(p) + (delta >> 16)));
+        } else if (type == 2) {
+            Write16(p, std::uint16_t(Read16(p) + (delta & 0xFFFF)));
+        } else if (type == 3) {
+            std::uint32_t v;
+            std::memcpy(&v, p, 4);
+            v += delta;
+            std::memcpy(p, &v, 4);
+        } else {
+            // The low half of the full value travels in the next entry, which is used up.
+            if (++i >= count) return false;
+            std::uint32_t full = (std::uint32_t(Read16(p)) << 16) + Read16(entries + 2 * i);
+            Write16(p, std::uint16_t((full + delta + 0x8000) >> 16));
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+std::optional<PeLayout> ReadPeLayout(const std::uint8_t* bytes, std::size_t size) {
+    DosHeader dos;
+    if (!ReadAt(bytes, size, 0, dos) || dos.magic != kDosMagic) return std::nullopt;
+    std::uint64_t at = dos.ntHeaderOffset;
+    std::uint32_t signature;
+    PeLayout layout{};
+    if (!ReadAt(bytes, size, at, signature) || signature != kPeSignature) return std::nullopt;
+    at += sizeof signature;
+    if (!ReadAt(bytes, size, at, layout.file)) return std::nullopt;
+    at += sizeof(FileHeader);
+    // The optional header may declare fewer than 16 directories; the missing ones are zero.
+    std::size_t optionalBytes = std::min<std::size_t>(layout.file.sizeOfOptionalHeader, sizeof(OptionalHeader32));
+    if (optionalBytes < offsetof(OptionalHeader32, dataDirectory) || !InBounds(size, at, optionalBytes))
+        return std::nullopt;
+    std::memcpy(&layout.optional, bytes + at, optionalBytes);
+    if (layout.optional.magic != kOptionalMagic32) return std::nullopt;
+    std::uint32_t declared = layout.optional.numberOfRvaAndSizes;
+    for (std::uint32_t i = declared; i < 16; ++i) layout.optional.dataDirectory[i] = {};
+    at += layout.file.sizeOfOptionalHeader;
+    layout.sections.resize(layout.file.numberOfSections);
+    for (auto& section : layout.sections) {
+        if (!ReadAt(bytes, size, at, section)) return std::nullopt;
+        at += sizeof(SectionHeader);
+    }
+    return layout;
+}
+
+bool HasAllDirectories(const PeLayout& layout) { return layout.optional.numberOfRvaAndSizes >= 16; }
+
+bool ApplyRelocations(std::uint8_t* image, std::size_t imageSize, std::uint32_t rva,
+                      std::uint32_t size, std::uint32_t delta) {
+    if (!InBounds(imageSize, rva, size)) return false;
+    const std::uint8_t* directory = image + rva;
+    std::size_t at = 0;
+    RelocationBlockHeader block;
+    while (ReadAt(directory, size, at, block) && block.pageAddress != 0) {
+        if (block.blockSize < sizeof block || !InBounds(size, at, block.blockSize)) return false;
+        std::size_t count = (block.blockSize - sizeof block) / 2;
+        if (!ApplyBlock(image, imageSize, block.pageAddress, directory + at + sizeof block, count, delta))
+            return false;
+        at += block.blockSize;
+    }
+    return true;
+}
+
+std::uint32_t SectionProtection(std::uint32_t characteristics) {
+    const bool w = characteristics & 0x80000000u;
+    const bool r = characteristics & 0x40000000u;
+    const bool x = characteristics & 0x20000000u;
+    const bool s = characteristics & 0x10000000u;
+    std::uint32_t protection = 0;
+    if (w && r) {
+        if (x) protection = s ? PAGE_EXECUTE_READWRITE : PAGE_EXECUTE_WRITECOPY;
+        else protection = s ? PAGE_READWRITE : PAGE_WRITECOPY;
+    } else if (x) {
+        protection = r ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
+    } else if (r) {
+        protection = PAGE_READONLY;
+    }
+    if (protection != 0 && (characteristics & 0x04000000u)) protection |= PAGE_NOCACHE;
+    return protection;
+}
+
+const char* StringAt(const std::uint8_t* image, std::size_t imageSize, std::uint32_t offset) {
+    if (offset >= imageSize) return nullptr;
+    const void* end = std::memchr(image + offset, 0, imageSize - offset);
+    return end ? reinterpret_cast<const char*>(image + offset) : nullptr;
+}
+
+std::optional<std::uint32_t> FindExportSlot(const std::uint8_t* image, std::size_t imageSize,
+                                            const char* name) {
+    auto layout = ReadPeLayout(image, imageSize);
+    if (!layout || !HasAllDirectories(*layout)) return std::nullopt;
+    const DataDirectory& dir = layout->optional.dataDirectory[kExportDirectory];
+    ExportDirectory exports;
+    if (dir.size == 0 || !ReadAt(image, imageSize, dir.virtualAddress, exports)) return std::nullopt;
+    for (std::uint32_t i = 0; i < exports.numberOfNames; ++i) {
+        std::uint32_t nameRva;
+        std::uint16_t index;
+        if (!ReadAt(image, imageSize, exports.addressOfNames + 4ull * i, nameRva)) return std::nullopt;
+        const char* candidate = StringAt(image, imageSize, nameRva);
+        if (!candidate || std::strcmp(candidate, name) != 0) continue;
+        if (!ReadAt(image, imageSize, exports.addressOfNameOrdinals + 2ull * i, index)) return std::nullopt;
+        std::uint64_t slot = exports.addressOfFunctions + 4ull * index;
+        if (!InBounds(imageSize, slot, 4)) return std::nullopt;
+        return static_cast<std::uint32_t>(slot);
+    }
+    return std::nullopt;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,155 @@
+// The parts of the 32-bit PE image format that the private module loader and the
+// export repair read: headers, sections, exports, base relocations. Everything here works
+// on bytes and calls no Win32 function, so a damaged or hostile image is tested on bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace tolvane {
+
+#pragma pack(push, 1)
+struct DosHeader {
+    std::uint16_t magic;            // "MZ"
+    std::uint16_t unused[29];
+    std::uint32_t ntHeaderOffset;   // e_lfanew
+};
+
+struct FileHeader {
+    std::uint16_t machine;
+    std::uint16_t numberOfSections;
+    std::uint32_t timeDateStamp;
+    std::uint32_t pointerToSymbolTable;
+    std::uint32_t numberOfSymbols;
+    std::uint16_t sizeOfOptionalHeader;
+    std::uint16_t characteristics;
+};
+
+struct DataDirectory {
+    std::uint32_t virtualAddress;
+    std::uint32_t size;
+};
+
+struct OptionalHeader32 {
+    std::uint16_t magic;            // 0x10B
+    std::uint8_t linkerVersion[2];
+    std::uint32_t sizeOfCode;
+    std::uint32_t sizeOfInitializedData;
+    std::uint32_t sizeOfUninitializedData;
+    std::uint32_t addressOfEntryPoint;
+    std::uint32_t baseOfCode;
+    std::uint32_t baseOfData;
+    std::uint32_t imageBase;
+    std::uint32_t sectionAlignment;
+    std::uint32_t fileAlignment;
+    std::uint16_t versions[6];
+    std::uint32_t win32VersionValue;
+    std::uint32_t sizeOfImage;
+    std::uint32_t sizeOfHeaders;
+    std::uint32_t checkSum;
+    std::uint16_t subsystem;
+    std::uint16_t dllCharacteristics;
+    std::uint32_t stackAndHeapSizes[4];
+    std::uint32_t loaderFlags;
+    std::uint32_t numberOfRvaAndSizes;
+    DataDirectory dataDirectory[16];
+};
+
+struct SectionHeader {
+    char name[8];
+    std::uint32_t virtualSize;
+    std::uint32_t virtualAddress;
+    std::uint32_t sizeOfRawData;
+    std::uint32_t pointerToRawData;
+    std::uint32_t pointerToRelocations;
+    std::uint32_t pointerToLinenumbers;
+    std::uint16_t numberOfRelocations;
+    std::uint16_t numberOfLinenumbers;
+    std::uint32_t characteristics;
+};
+
+struct ImportDescriptor {
+    std::uint32_t lookupTable;      // OriginalFirstThunk; zero ends the list
+    std::uint32_t timeDateStamp;    // not zero: bound already
+    std::uint32_t forwarderChain;
+    std::uint32_t name;
+    std::uint32_t addressTable;     // FirstThunk
+};
+
+struct ExportDirectory {
+    std::uint32_t characteristics;
+    std::uint32_t timeDateStamp;
+    std::uint16_t majorVersion;
+    std::uint16_t minorVersion;
+    std::uint32_t name;
+    std::uint32_t base;
+    std::uint32_t numberOfFunctions;
+    std::uint32_t numberOfNames;
+    std::uint32_t addressOfFunctions;
+    std::uint32_t addressOfNames;
+    std::uint32_t addressOfNameOrdinals;
+};
+
+struct RelocationBlockHeader {
+    std::uint32_t pageAddress;
+    std::uint32_t blockSize;        // header included
+};
+#pragma pack(pop)
+
+static_assert(sizeof(DosHeader) == 64, "DOS header is 64 bytes");
+static_assert(sizeof(FileHeader) == 20, "file header is 20 bytes");
+static_assert(sizeof(OptionalHeader32) == 224, "32-bit optional header with 16 directories");
+static_assert(sizeof(SectionHeader) == 40, "section header is 40 bytes");
+static_assert(sizeof(ImportDescriptor) == 20, "import descriptor is 20 bytes");
+static_assert(sizeof(ExportDirectory) == 40, "export directory is 40 bytes");
+static_assert(sizeof(RelocationBlockHeader) == 8, "relocation block header is 8 bytes");
+
+constexpr std::uint16_t kDosMagic = 0x5A4D;           // "MZ"
+constexpr std::uint32_t kPeSignature = 0x00004550;    // "PE\0\0"
+constexpr std::uint16_t kOptionalMagic32 = 0x10B;
+constexpr std::uint16_t kFileIsDll = 0x2000;
+constexpr std::uint32_t kOrdinalFlag = 0x80000000;
+
+enum DirectoryIndex : unsigned { kExportDirectory = 0, kImportDirectory = 1, kRelocationDirectory = 5 };
+
+// Headers of an image, in a file or in memory: both keep them at offset 0.
+struct PeLayout {
+    FileHeader file;
+    OptionalHeader32 optional;      // directories past numberOfRvaAndSizes read as zero
+    std::vector<SectionHeader> sections;
+};
+
+// Fails unless the bytes start with "MZ", hold "PE\0\0" where the DOS header points and
+// a 32-bit optional header, and the whole section table lies inside them.
+std::optional<PeLayout> ReadPeLayout(const std::uint8_t* bytes, std::size_t size);
+
+// True when the image declares all 16 data directories, as the loader and the export
+// lookup require.
+bool HasAllDirectories(const PeLayout& layout);
+
+// Applies the base relocations of the directory at `rva` to a mapped image moved by
+// `delta`. Fails on an unknown entry type or on an entry or block that reaches outside the
+// image; the blocks end at one whose page address is zero or at the end of the directory.
+bool ApplyRelocations(std::uint8_t* image, std::size_t imageSize, std::uint32_t rva,
+                      std::uint32_t size, std::uint32_t delta);
+
+// Memory protection for a section's characteristics; 0 when it asks for neither read,
+// write nor execute.
+std::uint32_t SectionProtection(std::uint32_t characteristics);
+
+// RVA of the export address table entry for `name` (exact, case-sensitive) in a mapped
+// image, or nothing when the image has no export directory or no such name.
+std::optional<std::uint32_t> FindExportSlot(const std::uint8_t* image, std::size_t imageSize,
+                                            const char* name);
+
+// A zero-terminated string at `offset` that ends inside the image, or nullptr.
+const char* StringAt(const std::uint8_t* image, std::size_t imageSize, std::uint32_t offset);
+
+// True when [offset, offset + length) lies inside a block of `size` bytes.
+constexpr bool InBounds(std::size_t size, std::uint64_t offset, std::uint64_t length) {
+    return offset <= size && length <= size - offset;
+}
+
+}  // namespace tolvane
