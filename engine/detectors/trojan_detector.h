@@ -17,6 +17,10 @@ extern const char TrojanTypeNames[kTrojanTypeCount][kTypeRecordBytes];
 
 constexpr char kTypeSeparator[] = "**KWR**";
 
+// Registry entry sentinels: the key's unnamed value, and no autostart value found.
+constexpr char kDefaultValueEntry[] = "<Default>";
+constexpr char kNoEntry[] = "None";
+
 class TrojanDetector {
 public:
     TrojanDetector(const char* filePath, DWORD processId, int typeIndex);
@@ -28,7 +32,9 @@ public:
     virtual bool GetRegistryEntry(std::string& entry) const;
     // With strip, the display name before "**KWR**"; else the whole type record.
     virtual std::string GetTypeName(bool strip) const;
-    virtual bool Remove() = 0;
+    // Stops, quarantines and unhooks the trojan; false at the first deciding step that
+    // failed, with GetErrorCode telling why. The base class quarantines its file only.
+    virtual bool Remove();
 
     bool GetFilePath(std::string& path) const {
         path = filePath_;
@@ -36,21 +42,55 @@ public:
     }
     const std::string& FilePath() const { return filePath_; }
     bool SetFilePath(const char* path) {
-        filePath_ = path;
+        filePath_ = path ? path : "";
         return true;
     }
     DWORD GetErrorCode() const { return errorCode_; }
     int TypeIndex() const { return typeIndex_; }
     DWORD ProcessId() const { return processId_; }
 
+    // Where quarantined files go: "Infected Files" under the install folder when the
+    // engine knows it, else under the current directory.
+    void SetInstallFolder(const std::string& folder) { installFolder_ = folder; }
+
+    // Moves `path` (default: the detector's own file) into the quarantine folder. A file
+    // that is missing or unreadable needs no moving and counts as done.
+    bool Quarantine(const char* path = nullptr);
+    bool QuarantineCopy(const char* source, const char* destination);
+    // Removes tokens naming the detector's file from WIN.INI load=, run= and system.ini shell=.
+    void CleanIniAutostart();
+    bool StripFileTokens(const std::string& value, std::string& newValue) const;
+
 protected:
+    // The common first steps of a removal: stop the process, quarantine the file.
+    bool TerminateAndQuarantine();
+    // Deletes the value named `entry` ("<Default>" or "" for the unnamed one) of `key`
+    // under `root`. Fails only when the key cannot be opened or the value not deleted;
+    // a value that is already gone is no failure.
+    bool DeleteRegistryValue(HKEY root, const std::string& key, const std::string& entry);
+    bool SetRegistryString(HKEY root, const std::string& key, const char* name, const std::string& value);
+    std::string FileName() const;
+
     int typeIndex_;
     std::string filePath_;
     std::string typeRecord_;
     DWORD processId_;
     DWORD errorCode_ = 0;
+
+private:
+    std::string QuarantineFolder() const;
+
+    std::string installFolder_;
 };
 
 using DetectorList = std::list<std::unique_ptr<TrojanDetector>>;
+
+// The message for a trojan file the system holds open, with the file's short path.
+std::string FileInUseMessage(const std::string& shortPath);
+// Shows that message for `path` in a plain message box, whatever the engine's silent setting.
+void ShowFileInUse(const std::string& path);
+
+// The Windows directory, "c:\windows" when the system will not say.
+std::string WindowsDirectory();
 
 }  // namespace tolvane
