@@ -31,4 +31,48 @@ bool KeyExists(HKEY root, const std::string& key) {
 
 void DeleteTree(HKEY root, const std::string& key) { DeleteKeyTree(root, key.c_str()); }
 
+ScopedKeyValues::ScopedKeyValues(HKEY root, std::string key, bool clear) : root_(root), key_(std::move(key)) {
+    unique_hkey opened;
+    if (::RegOpenKeyExA(root_, key_.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return;
+    existed_ = true;
+    for (DWORD i = 0;; ++i) {
+        char name[16384];
+        DWORD nameLength = sizeof name, type = 0, bytes = 0;
+        if (::RegEnumValueA(opened.get(), i, name, &nameLength, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS)
+            break;
+        Value value{std::string(name, nameLength), type, std::vector<unsigned char>(bytes)};
+        ::RegQueryValueExA(opened.get(), value.name.c_str(), nullptr, nullptr, value.data.data(), &bytes);
+        values_.push_back(std::move(value));
+    }
+    opened.reset();
+    if (clear) Clear();
+}
+
+ScopedKeyValues::~ScopedKeyValues() {
+    Clear();
+    if (!existed_) {
+        ::RegDeleteKeyA(root_, key_.c_str());
+        return;
+    }
+    unique_hkey opened;
+    if (::RegCreateKeyExA(root_, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.put(), nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    for (const Value& value : values_)
+        ::RegSetValueExA(opened.get(), value.name.c_str(), 0, value.type, value.data.data(),
+                         static_cast<DWORD>(value.data.size()));
+}
+
+void ScopedKeyValues::Clear() const {
+    unique_hkey opened;
+    if (::RegOpenKeyExA(root_, key_.c_str(), 0, KEY_ALL_ACCESS, opened.put()) != ERROR_SUCCESS) return;
+    char name[16384];
+    for (;;) {
+        DWORD nameLength = sizeof name;
+        if (::RegEnumValueA(opened.get(), 0, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        if (::RegDeleteValueA(opened.get(), name) != ERROR_SUCCESS) break;
+    }
+}
+
 }  // namespace tolvane::test

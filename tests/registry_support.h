@@ -26,4 +26,27 @@ public:
     ScopedProductKey& operator=(const ScopedProductKey&) = delete;
 };
 
+// Saves every value of a key (and whether it existed), optionally empties it, and puts
+// back exactly what was there at the end of the scope, whatever the test wrote meanwhile.
+class ScopedKeyValues {
+public:
+    ScopedKeyValues(HKEY root, std::string key, bool clear);
+    ~ScopedKeyValues();
+    ScopedKeyValues(const ScopedKeyValues&) = delete;
+    ScopedKeyValues& operator=(const ScopedKeyValues&) = delete;
+
+private:
+    struct Value {
+        std::string name;
+        DWORD type;
+        std::vector<unsigned char> data;
+    };
+    void Clear() const;
+
+    HKEY root_;
+    std::string key_;
+    bool existed_ = false;
+    std::vector<Value> values_;
+};
+
 }  // namespace tolvane::test
