@@ -471,6 +471,22 @@ TEST_F(DetectorRemovalTest, Bo2kStandInsAreReportedOnlyWithAPluginsSection) {
     EXPECT_TRUE(FileExists(masters)) << "a file without a process stays";
 }
 
+TEST_F(DetectorRemovalTest, PluginsSectionIsReadWithoutLoadingTheModule) {
+    ::SetEnvironmentVariableA("TOLVANE_SPECIMEN_LOADED", nullptr);
+    std::string probe = Place("plugins_probe.dll");
+    EXPECT_EQ(1u, Scan(probe));
+    EXPECT_EQ(std::vector<std::string>{Row("Bo2k", probe, "None")}, Rows()) << "no signature entry, a .plugins section";
+    char loaded[8] = "";
+    EXPECT_EQ(0u, ::GetEnvironmentVariableA("TOLVANE_SPECIMEN_LOADED", loaded, sizeof loaded))
+        << "the module's entry point ran: " << loaded;
+
+    // The probe itself reports when it is loaded, so the test above can fail.
+    unique_hmodule module(::LoadLibraryA(probe.c_str()));
+    ASSERT_TRUE(module);
+    EXPECT_NE(0u, ::GetEnvironmentVariableA("TOLVANE_SPECIMEN_LOADED", loaded, sizeof loaded));
+    ::SetEnvironmentVariableA("TOLVANE_SPECIMEN_LOADED", nullptr);
+}
+
 TEST_F(DetectorRemovalTest, Bo2kWithoutProcessShowsTheShortPathAndStillRemovesTheValue) {
     std::string path = Place("bo2k.exe", "Long Folder Name");
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRunServices, "TvBo2k", path));
