@@ -43,13 +43,6 @@ protected:
     unique_hmodule module_;
 };
 
-std::string ReadString(HKEY root, const std::string& key, const char* name) {
-    DWORD type = 0;
-    std::vector<unsigned char> data;
-    if (!ReadValue(root, key, name, type, data) || type != REG_SZ) return "<missing>";
-    return std::string(reinterpret_cast<const char*>(data.data()));
-}
-
 }  // namespace
 
 TEST_F(Kwreng32Module, ExportsTheSevenEntryPointsAtTheirOrdinals) {
@@ -146,6 +139,14 @@ TEST_F(Kwreng32Module, ServesOnlyItsOwnClassesAndCountsLocks) {
     ASSERT_EQ(S_OK, getClassObject(CLSID_ScanEngine, IID_PPV_ARGS(&factory)));
     factory->LockServer(FALSE);
     factory.Reset();
+    EXPECT_EQ(S_OK, Call("DllCanUnloadNow"));
+
+    ASSERT_EQ(S_OK, getClassObject(CLSID_Email, IID_PPV_ARGS(&factory)));
+    ComPtr<IEmail> email;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&email)));
+    factory.Reset();
+    EXPECT_EQ(S_FALSE, Call("DllCanUnloadNow")) << "a live Email object holds the module";
+    email.Reset();
     EXPECT_EQ(S_OK, Call("DllCanUnloadNow"));
 }
 
