@@ -6,6 +6,7 @@
 #include <oleauto.h>
 
 #include <string>
+#include <vector>
 
 namespace tolvane {
 
@@ -14,5 +15,9 @@ std::string ToAnsi(BSTR text);
 
 // A new BSTR the caller frees; null when out of memory.
 BSTR ToBstr(const std::string& text);
+
+// The texts as a one-dimensional VT_BSTR safe array with lower bound 0, which the caller
+// destroys; null when out of memory, with nothing left allocated.
+SAFEARRAY* ToBstrArray(const std::vector<std::string>& texts);
 
 }  // namespace tolvane
