@@ -1,5 +1,6 @@
 // kwreng32: the scan engine module and what it tells the plug-in manager.
 #include "com_module.h"
+#include "email.h"
 #include "kwreng32.h"
 #include "resource.h"
 #include "scan_engine.h"
@@ -9,6 +10,7 @@ namespace tolvane {
 namespace {
 const ComClassEntry kClasses[] = {
     {&CLSID_ScanEngine, &ScanEngine::Create, IDR_SCANENGINE},
+    {&CLSID_Email, &Email::Create, IDR_EMAIL},
 };
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "scan_engine.h"
 
+#include "bstr_text.h"
 #include "crc32.h"
 #include "detectors/create_detector.h"
 #include "engine_codes.h"
@@ -24,23 +25,6 @@ constexpr std::size_t kRowPathChars = 130;
 
 INT_PTR CALLBACK WaitWindowProc(HWND, UINT message, WPARAM, LPARAM) {
     return message == WM_INITDIALOG ? TRUE : FALSE;
-}
-
-std::string ToAnsi(BSTR text) {
-    if (!text) return {};
-    int length = ::SysStringLen(text);
-    int bytes = ::WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_ACP, 0, text, length, out.data(), bytes, nullptr, nullptr);
-    return out;
-}
-
-BSTR ToBstr(const std::string& text) {
-    int chars = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    BSTR out = ::SysAllocStringLen(nullptr, static_cast<UINT>(chars));
-    if (out)
-        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), out, chars);
-    return out;
 }
 
 bool IsWindowsNt() { return (::GetVersion() & 0x80000000u) == 0; }

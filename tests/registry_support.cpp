@@ -24,6 +24,14 @@ bool ReadValue(HKEY root, const std::string& key, const char* name, DWORD& type,
     return ::RegQueryValueExA(opened.get(), name, nullptr, &type, data.data(), &size) == ERROR_SUCCESS;
 }
 
+std::string ReadString(HKEY root, const std::string& key, const char* name) {
+    DWORD type = 0;
+    std::vector<unsigned char> data;
+    if (!ReadValue(root, key, name, type, data) || type != REG_SZ) return "<missing>";
+    std::string text(data.begin(), data.end());
+    return text.substr(0, text.find('\0'));
+}
+
 bool KeyExists(HKEY root, const std::string& key) {
     unique_hkey opened;
     return ::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) == ERROR_SUCCESS;

@@ -14,6 +14,8 @@ constexpr char kProductKey[] = "SOFTWARE\\Ostrimark\\Tolvane";
 bool SetString(HKEY root, const std::string& key, const char* name, const std::string& value);
 bool ReadValue(HKEY root, const std::string& key, const char* name, DWORD& type,
                std::vector<unsigned char>& data);
+// A REG_SZ value's text; "<missing>" when there is none or it has another type.
+std::string ReadString(HKEY root, const std::string& key, const char* name);
 bool KeyExists(HKEY root, const std::string& key);
 void DeleteTree(HKEY root, const std::string& key);
 

@@ -1,6 +1,7 @@
 // kwreng32 as Windows sees it: a DLL with seven exports that registers itself, serves
 // its classes by class id and answers late-bound clients from its type library.
 #include "kwreng32.h"
+#include "plugin_module.h"
 #include "registry_support.h"
 #include "test_support.h"
 #include "unique_handle.h"
@@ -21,54 +22,33 @@ const char kClassKey[] = "CLSID\\{A942BD41-3FCB-11D2-96E1-444553540000}";
 const char kTypeLibKey[] = "TypeLib\\{80951144-3F67-11D2-96E1-444553540000}";
 const CLSID kLegacyPrivacyClass = {0x2EA20421, 0x7782, 0x11D3, {0x8C, 0xE4, 0x00, 0x80, 0xC6, 0xF9, 0xB0, 0xFF}};
 
-using ComCall = HRESULT(STDAPICALLTYPE*)();
 using GetClassObjectCall = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-using GetNameCall = int(WINAPI*)(char*);
-using IntCall = int(WINAPI*)();
 
 class Kwreng32Module : public ::testing::Test {
 protected:
-    void SetUp() override {
-        path_ = ModuleDirectory() + "\\kwreng32.dll";
-        module_.reset(::LoadLibraryA(path_.c_str()));
-        ASSERT_TRUE(module_) << path_ << " GetLastError " << ::GetLastError();
+    void SetUp() override { ASSERT_TRUE(module_.Loaded()) << path_ << " GetLastError " << ::GetLastError(); }
+    void TearDown() override {
+        if (module_.Loaded()) Call("DllUnregisterServer");
     }
-    void TearDown() override { Call("DllUnregisterServer"); }
 
-    FARPROC Export(const char* name) { return ::GetProcAddress(module_.get(), name); }
-    HRESULT Call(const char* name) { return reinterpret_cast<ComCall>(Export(name))(); }
-    int IsRegistered() { return reinterpret_cast<IntCall>(Export("IsPluginRegistered"))(); }
+    FARPROC Export(const char* name) { return module_.Export(name); }
+    HRESULT Call(const char* name) { return module_.Call(name); }
+    int IsRegistered() { return module_.IntCall("IsPluginRegistered"); }
 
-    std::string path_;
-    unique_hmodule module_;
+    PluginModule module_{"kwreng32.dll"};
+    const std::string path_ = module_.Path();
 };
-
-std::string ReadString(HKEY root, const std::string& key, const char* name) {
-    DWORD type = 0;
-    std::vector<unsigned char> data;
-    if (!ReadValue(root, key, name, type, data) || type != REG_SZ) return "<missing>";
-    return std::string(reinterpret_cast<const char*>(data.data()));
-}
 
 }  // namespace
 
-TEST_F(Kwreng32Module, ExportsTheSevenEntryPointsAtTheirOrdinals) {
-    const char* names[] = {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
-                           "DllUnregisterServer", "GetPluginName", "IsPluginRegistered",
-                           "IsCriticalPlugin"};
-    for (int ordinal = 1; ordinal <= 7; ++ordinal) {
-        FARPROC byOrdinal = ::GetProcAddress(module_.get(), MAKEINTRESOURCEA(ordinal));
-        EXPECT_NE(nullptr, byOrdinal) << ordinal;
-        EXPECT_EQ(Export(names[ordinal - 1]), byOrdinal) << names[ordinal - 1];
-    }
-}
+TEST_F(Kwreng32Module, ExportsTheSevenEntryPointsAtTheirOrdinals) { ExpectSevenPluginExports(module_); }
 
 TEST_F(Kwreng32Module, AnswersThePluginQueries) {
     char name[260];
     std::memset(name, 0x5A, sizeof name);
-    EXPECT_EQ(1, reinterpret_cast<GetNameCall>(Export("GetPluginName"))(name));
+    EXPECT_EQ(1, module_.GetPluginName(name));
     EXPECT_STREQ("Tolvane Scan Engine", name);
-    EXPECT_EQ(1, reinterpret_cast<IntCall>(Export("IsCriticalPlugin"))());
+    EXPECT_EQ(1, module_.IntCall("IsCriticalPlugin"));
 }
 
 TEST_F(Kwreng32Module, RegistrationWritesTheScriptAndMakesTheClassCreatable) {
@@ -147,21 +127,23 @@ TEST_F(Kwreng32Module, ServesOnlyItsOwnClassesAndCountsLocks) {
     factory->LockServer(FALSE);
     factory.Reset();
     EXPECT_EQ(S_OK, Call("DllCanUnloadNow"));
+
+    ASSERT_EQ(S_OK, getClassObject(CLSID_Email, IID_PPV_ARGS(&factory)));
+    ComPtr<IEmail> email;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_PPV_ARGS(&email)));
+    factory.Reset();
+    EXPECT_EQ(S_FALSE, Call("DllCanUnloadNow")) << "a live Email object holds the module";
+    email.Reset();
+    EXPECT_EQ(S_OK, Call("DllCanUnloadNow"));
 }
 
 TEST_F(Kwreng32Module, TypeLibraryDescribesEveryMemberWithItsHelpString) {
     ComPtr<ITypeLib> library;
-    std::wstring widePath(path_.begin(), path_.end());
-    ASSERT_EQ(S_OK, ::LoadTypeLibEx(widePath.c_str(), REGKIND_NONE, &library));
-    BSTR name = nullptr, doc = nullptr;
-    ASSERT_EQ(S_OK, library->GetDocumentation(-1, &name, &doc, nullptr, nullptr));
-    unique_bstr ownedName(name), ownedDoc(doc);
-    EXPECT_STREQ(L"TOLVANESCANENGINELib", name);
-    EXPECT_STREQ(L"TolvaneScanEngine 1.0 Type Library", doc);
-
+    library.Attach(LoadModuleTypeLib(module_, L"TOLVANESCANENGINELib", L"TolvaneScanEngine 1.0 Type Library"));
+    ASSERT_TRUE(library);
     ComPtr<ITypeInfo> info;
     ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_IScanEngineShellExtHelper, &info));
-    const struct { const wchar_t* name; DISPID id; const wchar_t* help; } members[] = {
+    ExpectTypeMembers(info.Get(), {
         {L"DetectOrx", 1, L"method DetectOrx"},       {L"RemoveOrx", 2, L"method RemoveOrx"},
         {L"Init", 3, L"method Init"},                 {L"Close", 4, L"method Close"},
         {L"ScanFile", 5, L"method ScanFile"},         {L"LoadNewDefs", 6, L"method LoadNewDefs"},
@@ -169,17 +151,7 @@ TEST_F(Kwreng32Module, TypeLibraryDescribesEveryMemberWithItsHelpString) {
         {L"Silent", 9, L"property Silent"},           {L"LastError", 10, L"property LastError"},
         {L"ScanSelection", 11, L"method ScanSelection"},
         {L"InitShellExtension", 12, L"method InitShellExtension"},
-    };
-    for (const auto& m : members) {
-        LPOLESTR names[] = {const_cast<LPOLESTR>(m.name)};
-        MEMBERID id = -1;
-        ASSERT_EQ(S_OK, info->GetIDsOfNames(names, 1, &id)) << m.id;
-        EXPECT_EQ(m.id, id);
-        BSTR help = nullptr;
-        ASSERT_EQ(S_OK, info->GetDocumentation(id, nullptr, &help, nullptr, nullptr));
-        unique_bstr ownedHelp(help);
-        EXPECT_STREQ(m.help, help);
-    }
+    });
     ComPtr<ITypeInfo> email;
     EXPECT_EQ(S_OK, library->GetTypeInfoOfGuid(IID_IEmail, &email));
 }

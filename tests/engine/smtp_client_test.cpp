@@ -1,5 +1,6 @@
 // Whole SMTP exchanges: against a real server on 127.0.0.1 (aiosmtpd, started for this
 // test by CTest) and against a scripted peer for the answers real servers rarely give.
+#include "loopback_smtp_sink.h"
 #include "scripted_smtp_peer.h"
 #include "smtp_client.h"
 #include "test_support.h"
@@ -16,100 +17,24 @@
 namespace tolvane {
 namespace {
 
+using test::Identity;
+using test::LocalIdentity;
 using test::PeerReplies;
+using test::ReceivedMail;
 using test::ScriptedSmtpPeer;
 
-const char kTestText[] = "If you receive this message, then AdminAlert is configured properly!\r\n";
 constexpr DWORD kShortTimeoutMs = 500;
 
-struct Identity {
-    std::string host;
-    std::string user;
-};
-
-// What the client puts into every message about the machine it runs on.
-Identity LocalIdentity() {
-    Identity identity;
-    WSADATA data;
-    ::WSAStartup(MAKEWORD(1, 1), &data);
-    char name[256] = {};
-    if (::gethostname(name, sizeof name) == 0) identity.host = name;
-    ::WSACleanup();
-    DWORD size = sizeof name;
-    if (::GetUserNameA(name, &size)) identity.user = name;
-    return identity;
-}
-
-// ---- the real server -------------------------------------------------------------
-
-// One message as the loopback server stored it: its envelope, then headers and body.
-struct ReceivedMail {
-    std::string helo;
-    std::string from;
-    std::vector<std::string> to;
-    std::string headers;  // each line with its CR LF
-    std::string body;
-};
-
-ReceivedMail ParseStored(const std::string& stored) {
-    ReceivedMail mail;
-    std::size_t split = stored.find("\n\n");
-    std::string envelope = stored.substr(0, split + 1);
-    for (std::size_t at = 0, end; (end = envelope.find('\n', at)) != std::string::npos; at = end + 1) {
-        std::string line = envelope.substr(at, end - at);
-        std::string key = line.substr(0, line.find(' '));
-        std::string value = line.substr(key.size() + 1);
-        if (key == "helo") mail.helo = value;
-        if (key == "from") mail.from = value;
-        if (key == "to") mail.to.push_back(value);
-    }
-    std::string content = stored.substr(split + 2);
-    std::size_t headerEnd = content.find("\r\n\r\n");
-    mail.headers = content.substr(0, headerEnd + 2);
-    mail.body = content.substr(headerEnd + 4);
-    return mail;
-}
-
-class LoopbackSmtpServer : public ::testing::Test {
+class LoopbackSmtpServer : public test::LoopbackSmtpSink {
 protected:
-    void SetUp() override {
-        const char* folder = std::getenv("TOLVANE_SMTP_SINK");
-        ASSERT_NE(nullptr, folder) << "TOLVANE_SMTP_SINK names the loopback server's folder";
-        // The server is a Unix process; Wine shows the root of Unix as drive Z:.
-        folder_ = std::string("Z:") + folder;
-        std::replace(folder_.begin(), folder_.end(), '/', '\\');
-        port_ = std::atoi(test::ReadText(folder_ + "\\port").c_str());
-        ASSERT_GT(port_, 0) << "no port in " << folder_;
-    }
-
     EmailSession Session(const std::string& subject, const std::string& server = "127.0.0.1") {
         return MakeEmailSession(server, "admin@example.com", subject, static_cast<std::uint32_t>(port_));
     }
-
-    // The one stored message whose subject is `subject`.
-    ReceivedMail Received(const std::string& subject) {
-        std::vector<ReceivedMail> found;
-        std::string messages = folder_ + "\\messages";
-        WIN32_FIND_DATAA data;
-        unique_find find(::FindFirstFileA((messages + "\\*.eml").c_str(), &data));
-        if (find) {
-            do {
-                ReceivedMail mail = ParseStored(test::ReadText(messages + "\\" + data.cFileName));
-                if (mail.headers.find("\r\nSubject: " + subject + "\r\n") != std::string::npos)
-                    found.push_back(mail);
-            } while (::FindNextFileA(find.get(), &data));
-        }
-        EXPECT_EQ(1u, found.size()) << "messages with subject \"" << subject << "\"";
-        return found.empty() ? ReceivedMail() : found.front();
-    }
-
-    std::string folder_;
-    int port_ = 0;
 };
 
 TEST_F(LoopbackSmtpServer, TestMessageArrivesWithEnvelopeHeadersAndBody) {
     Identity me = LocalIdentity();
-    ASSERT_EQ(0, SendMail(Session("AdminAlert test"), kTestText));
+    ASSERT_EQ(0, SendMail(Session("AdminAlert test"), test::kTestMessageText));
     ReceivedMail mail = Received("AdminAlert test");
     EXPECT_EQ(me.host, mail.helo);
     EXPECT_EQ("Tolvane", mail.from);
@@ -118,7 +43,7 @@ TEST_F(LoopbackSmtpServer, TestMessageArrivesWithEnvelopeHeadersAndBody) {
                   "\r\nSubject: AdminAlert test\r\n",
               mail.headers);
     // The end-of-data mark adds the line end that closes the last line.
-    EXPECT_EQ("Machine Name: " + me.host + "\r\nUser Name: " + me.user + "\r\n" + kTestText + "\r\n",
+    EXPECT_EQ("Machine Name: " + me.host + "\r\nUser Name: " + me.user + "\r\n" + test::kTestMessageText + "\r\n",
               mail.body);
 }
 
