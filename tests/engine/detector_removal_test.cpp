@@ -36,14 +36,6 @@ std::string Directory(UINT(WINAPI* get)(LPSTR, UINT)) {
 std::string SystemDir() { return Directory(::GetSystemDirectoryA); }
 std::string WindowsDir() { return Directory(::GetWindowsDirectoryA); }
 
-std::string ReadString(HKEY root, const std::string& key, const char* name) {
-    DWORD type = 0;
-    std::vector<unsigned char> data;
-    if (!ReadValue(root, key, name, type, data)) return "<missing>";
-    if (type != REG_SZ) return "<type " + std::to_string(type) + ">";
-    return std::string(data.begin(), data.end()).c_str();
-}
-
 // A profile line given back as it was, absent lines removed again.
 class ScopedProfileLine {
 public:
