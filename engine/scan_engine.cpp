@@ -161,7 +161,7 @@ HRESULT ScanEngine::CheckFile(const char* path, unsigned long* code) {
     if (!ReadFully(file.get(), head, sizeof head, got) || got < sizeof head) return S_OK;
     DWORD typeIndex = signatures_->Lookup(Crc32(head, sizeof head));
     if (shellExtensionMode_) return S_OK;
-    DetectorContext context{inspector_.get(), installFolder_};
+    DetectorContext context{inspector_.get()};
     switch (CreateDetector(typeIndex, file.get(), path, detectors_, context)) {
     case DetectorOutcome::NoMemory:
         *code = kCodeNoMemory;

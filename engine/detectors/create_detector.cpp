@@ -67,7 +67,6 @@ DetectorOutcome CreateDetector(DWORD typeIndex, HANDLE file, const char* path, D
     if (!ConditionHolds(plan, file)) return DetectorOutcome::NotDue;
     try {
         auto detector = MakeDetector(plan.detectorType, path, FindProcessOf(path, context));
-        detector->SetInstallFolder(context.installFolder);
         detectors.push_front(std::move(detector));
     } catch (const std::bad_alloc&) {
         return DetectorOutcome::NoMemory;

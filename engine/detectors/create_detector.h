@@ -11,7 +11,6 @@ class ProcessInspector;
 
 struct DetectorContext {
     ProcessInspector* inspector;  // the engine's, for the process id of the file
-    std::string installFolder;    // quarantined files go to its "Infected Files"
 };
 
 enum class DetectorOutcome { NotDue, Created, NoMemory };

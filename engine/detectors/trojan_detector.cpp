@@ -57,7 +57,7 @@ std::string TrojanDetector::FileName() const {
 }
 
 std::string TrojanDetector::QuarantineFolder() const {
-    return (installFolder_.empty() ? CurrentDirectory() : installFolder_) + "\\" + kQuarantineFolderName;
+    return (quarantineParent_.empty() ? CurrentDirectory() : quarantineParent_) + "\\" + kQuarantineFolderName;
 }
 
 bool TrojanDetector::Quarantine(const char* path) {

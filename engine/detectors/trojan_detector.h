@@ -49,9 +49,10 @@ public:
     int TypeIndex() const { return typeIndex_; }
     DWORD ProcessId() const { return processId_; }
 
-    // Where quarantined files go: "Infected Files" under the install folder when the
-    // engine knows it, else under the current directory.
-    void SetInstallFolder(const std::string& folder) { installFolder_ = folder; }
+    // Quarantined files go to "Infected Files" under the process's current directory,
+    // where the program's quarantine manager looks for them; a caller that runs
+    // elsewhere can name the folder that holds it instead.
+    void SetQuarantineParent(const std::string& folder) { quarantineParent_ = folder; }
 
     // Moves `path` (default: the detector's own file) into the quarantine folder. A file
     // that is missing or unreadable needs no moving and counts as done.
@@ -80,7 +81,7 @@ protected:
 private:
     std::string QuarantineFolder() const;
 
-    std::string installFolder_;
+    std::string quarantineParent_;
 };
 
 using DetectorList = std::list<std::unique_ptr<TrojanDetector>>;

@@ -220,7 +220,7 @@ protected:
         EXPECT_EQ(S_OK, engine_->RemoveOrx(&removed));
         EXPECT_EQ(1, removed);
     }
-    std::string Quarantined(const std::string& name) const { return folder_ + "\\Infected Files\\" + name; }
+    std::string Quarantined(const std::string& name) const { return folder_ + "\\work\\Infected Files\\" + name; }
     // The quarantine file exists and names `original` as its former place.
     void ExpectQuarantined(const std::string& name, const std::string& original) {
         auto bytes = ReadBytes(Quarantined(name));

@@ -28,7 +28,7 @@ protected:
     std::string Folder() const { return dir_ / "Infected Files"; }
     std::unique_ptr<TrojanDetector> Detector(const std::string& path) {
         auto detector = std::make_unique<TrojanDetector>(path.c_str(), kNoProcess, 0);
-        detector->SetInstallFolder(dir_.path());
+        detector->SetQuarantineParent(dir_.path());
         return detector;
     }
     void ExpectQuarantined(const std::string& quarantine, const std::string& original,
@@ -95,7 +95,7 @@ TEST_F(QuarantineTest, FolderThatCannotBeMadeFailsWithTheSystemCode) {
     std::string source = dir_ / "t.exe";
     ASSERT_TRUE(WriteBytes(source, Pattern(5)));
     TrojanDetector detector(source.c_str(), kNoProcess, 0);
-    detector.SetInstallFolder(dir_ / "no\\such\\folder");
+    detector.SetQuarantineParent(dir_ / "no\\such\\folder");
     EXPECT_FALSE(detector.Quarantine());
     EXPECT_EQ(static_cast<DWORD>(ERROR_PATH_NOT_FOUND), detector.GetErrorCode());
     EXPECT_TRUE(FileExists(source));
