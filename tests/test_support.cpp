@@ -78,6 +78,15 @@ std::vector<std::uint8_t> SignatureFileBytes(const std::vector<SignatureEntry>& 
     return bytes;
 }
 
+std::string OnDisk(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
 bool SamePath(const std::string& a, const std::string& b) {
     return ::lstrcmpiA(a.c_str(), b.c_str()) == 0;
 }

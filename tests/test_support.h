@@ -38,6 +38,8 @@ std::vector<std::uint8_t> SignatureFileBytes(const std::vector<SignatureEntry>& 
                                              std::uint16_t month = 6, std::uint16_t day = 21,
                                              std::uint16_t year = 2000);
 
+// What a text-mode stream puts on disk for `text`: CR before every LF.
+std::string OnDisk(const std::string& text);
 bool SamePath(const std::string& a, const std::string& b);  // ignoring case
 std::string CurrentDirectory();
 std::string ModuleDirectory();  // folder of the running test program

@@ -11,15 +11,6 @@ using namespace tolvane::test;
 
 namespace {
 
-std::string OnDisk(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
 std::string ReportRow(const std::string& type, const std::string& entry, const std::string& path) {
     return std::string(log_text::kRowPrefix) + "\r\n" + type + "\t\t" + entry + "\t\t" + path;
 }

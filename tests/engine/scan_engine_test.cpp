@@ -19,16 +19,6 @@ namespace {
 const std::string kEngineKey = std::string(kProductKey) + "\\Engine";
 const std::string kVersionKey = std::string(kProductKey) + "\\3.5";
 
-// What text mode puts on disk for a text: CR before every LF.
-std::string OnDisk(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == '\n') out += '\r';
-        out += c;
-    }
-    return out;
-}
-
 class ScanEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
