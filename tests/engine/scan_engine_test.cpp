@@ -149,6 +149,24 @@ TEST_F(ScanEngineTest, InstallFolderFallsBackToTheParentOfTheCurrentDirectory) {
     EXPECT_EQ(S_OK, NewEngine()->Init(0, 1));
 }
 
+TEST_F(ScanEngineTest, ProgramPathFillingTheWholeBufferIsStillTheInstallFolder) {
+    PutSignatures(SignatureFileBytes({}));
+    std::string program = dir_ / "";
+    program += std::string(MAX_PATH - 1 - 4 - program.size(), 'T') + ".exe";
+    ASSERT_EQ(static_cast<std::size_t>(MAX_PATH - 1), program.size());
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kVersionKey, "Path", program));
+    // A fallback to the current directory would look in dir_\elsewhere, which has no file.
+    ::CreateDirectoryA((dir_ / "elsewhere").c_str(), nullptr);
+    ::CreateDirectoryA((dir_ / "elsewhere\\deeper").c_str(), nullptr);
+    ASSERT_TRUE(::SetCurrentDirectoryA((dir_ / "elsewhere\\deeper").c_str()));
+    auto engine = NewEngine();
+    EXPECT_EQ(S_OK, engine->Init(0, 1));
+    unsigned long code = 0;
+    engine->get_LastError(&code);
+    EXPECT_EQ(1u, code);
+    engine->Close();
+}
+
 TEST_F(ScanEngineTest, OperationsNeedAnOpenRun) {
     long found = 0x5A5A;
     unsigned long code = 0xDEADBEEF;
