@@ -162,6 +162,9 @@ HRESULT ScanEngine::CheckFile(const char* path, unsigned long* code) {
         }
         return S_OK;
     }
+    // Only a file on disk has a first 500 bytes to fingerprint; a Run entry naming a
+    // pipe or a device would otherwise hold the scan until its other end writes.
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK) return S_OK;
     unsigned char head[kFingerprintBytes];
     DWORD got = 0;
     if (!ReadFully(file.get(), head, sizeof head, got) || got < sizeof head) return S_OK;
