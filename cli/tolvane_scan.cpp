@@ -48,13 +48,17 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options) {
     return true;
 }
 
-int Fail(IScanEngine* engine, const char* what) {
-    unsigned long code = 0;
-    if (engine) engine->get_LastError(&code);
+int Fail(unsigned long code, const char* what) {
     const char* message = EngineMessage(code);
     std::fprintf(stderr, "tolvane-scan: %s failed (%lu)%s%s\n", what, code, message ? ": " : "",
                  message ? message : "");
     return kExitError;
+}
+
+int Fail(IScanEngine* engine, const char* what) {
+    unsigned long code = 0;
+    engine->get_LastError(&code);
+    return Fail(code, what);
 }
 
 std::string Narrow(BSTR text) {
@@ -106,8 +110,9 @@ int Scan(IScanEngineShellExtHelper* engine, const Options& options) {
         for (const auto& file : options.files) {
             unique_bstr path(::SysAllocString(file.c_str()));
             unsigned long code = 1;
+            // ScanFile reports its code through its out parameter and leaves LastError alone.
             if (FAILED(engine->ScanFile(path.get(), &code)))
-                return Fail(engine, "the file scan");
+                return Fail(code, "the file scan");
         }
     }
     int findings = PrintFindings(engine);

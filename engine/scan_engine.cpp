@@ -36,11 +36,17 @@ std::string ReadInstallFolder() {
     bool haveValue = false;
     unique_hkey key;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVersionKey, 0, KEY_ALL_ACCESS, key.put()) == ERROR_SUCCESS) {
-        DWORD size = sizeof path - 1;  // room for a terminator the value may lack
+        DWORD size = sizeof path;
         DWORD type = 0;
         haveValue = ::RegQueryValueExA(key.get(), "Path", nullptr, &type,
                                        reinterpret_cast<BYTE*>(path), &size) == ERROR_SUCCESS;
-        path[haveValue ? size : 0] = 0;
+        // A path of 259 characters fills the buffer with its terminator; a value that
+        // fills it without one cannot be used as text.
+        if (haveValue && size == sizeof path && path[size - 1] != 0) haveValue = false;
+        if (!haveValue)
+            path[0] = 0;
+        else if (size < sizeof path)
+            path[size] = 0;
     }
     if (!haveValue) {
         DWORD n = ::GetCurrentDirectoryA(sizeof path, path);
@@ -156,6 +162,9 @@ HRESULT ScanEngine::CheckFile(const char* path, unsigned long* code) {
         }
         return S_OK;
     }
+    // Only a file on disk has a first 500 bytes to fingerprint; a Run entry naming a
+    // pipe or a device would otherwise hold the scan until its other end writes.
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK) return S_OK;
     unsigned char head[kFingerprintBytes];
     DWORD got = 0;
     if (!ReadFully(file.get(), head, sizeof head, got) || got < sizeof head) return S_OK;

@@ -57,6 +57,8 @@ TEST_F(Kwreng32Module, RegistrationWritesTheScriptAndMakesTheClassCreatable) {
     EXPECT_EQ("{A942BD41-3FCB-11D2-96E1-444553540000}",
               ReadString(HKEY_CLASSES_ROOT, "ScanEngine.ScanEngine.1\\CLSID", nullptr));
     EXPECT_EQ("ScanEngine.ScanEngine.1", ReadString(HKEY_CLASSES_ROOT, "ScanEngine.ScanEngine\\CurVer", nullptr));
+    EXPECT_EQ("ScanEngine Class", ReadString(HKEY_CLASSES_ROOT, "ScanEngine.ScanEngine", nullptr));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "ScanEngine.ScanEngine\\CLSID")) << "only CurVer names the class";
     EXPECT_EQ("ScanEngine Class", ReadString(HKEY_CLASSES_ROOT, kClassKey, nullptr));
     EXPECT_EQ("ScanEngine.ScanEngine.1", ReadString(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\ProgID", nullptr));
     EXPECT_EQ("ScanEngine.ScanEngine",
@@ -235,4 +237,233 @@ TEST_F(Kwreng32Module, LateBoundClientReachesEveryMemberByDispatchId) {
     EXPECT_EQ(S_OK, invoke(dispid(L"ScanSelection"), DISPATCH_METHOD, {outArg, inArg}, &result));
     EXPECT_EQ(1u, V_UI4(&result));
     EXPECT_EQ(0xDEADBEEFu, out);
+}
+
+namespace {
+
+std::wstring Help(ITypeInfo* info) {
+    BSTR help = nullptr;
+    EXPECT_EQ(S_OK, info->GetDocumentation(MEMBERID_NIL, nullptr, &help, nullptr, nullptr));
+    unique_bstr owned(help);
+    return help ? help : L"<none>";
+}
+
+GUID ReferencedGuid(ITypeInfo* info, HREFTYPE ref) {
+    ComPtr<ITypeInfo> referenced;
+    GUID guid = GUID_NULL;
+    if (FAILED(info->GetRefTypeInfo(ref, &referenced))) return guid;
+    TYPEATTR* attr = nullptr;
+    if (SUCCEEDED(referenced->GetTypeAttr(&attr))) {
+        guid = attr->guid;
+        referenced->ReleaseTypeAttr(attr);
+    }
+    return guid;
+}
+
+// The coclass lists `interfaces` in order, the first as its default.
+void ExpectCoclass(ITypeLib* library, REFCLSID clsid, const wchar_t* help, std::vector<const IID*> interfaces) {
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(clsid, &info));
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, info->GetTypeAttr(&attr));
+    EXPECT_EQ(TKIND_COCLASS, attr->typekind);
+    UINT count = attr->cImplTypes;
+    info->ReleaseTypeAttr(attr);
+    EXPECT_EQ(help, Help(info.Get()));
+    ASSERT_EQ(interfaces.size(), count);
+    for (UINT i = 0; i < count; ++i) {
+        HREFTYPE ref = 0;
+        INT flags = 0;
+        ASSERT_EQ(S_OK, info->GetRefTypeOfImplType(i, &ref));
+        ASSERT_EQ(S_OK, info->GetImplTypeFlags(i, &flags));
+        EXPECT_TRUE(IsEqualGUID(*interfaces[i], ReferencedGuid(info.Get(), ref))) << "interface " << i;
+        EXPECT_EQ(i == 0, (flags & IMPLTYPEFLAG_FDEFAULT) != 0) << "interface " << i;
+    }
+}
+
+// A dual interface with its help string, its base, and each member at its table slot
+// (after the three IUnknown and four IDispatch operations).
+void ExpectDualInterface(ITypeLib* library, REFIID iid, const wchar_t* help, REFIID base,
+                         std::vector<const wchar_t*> members, int firstSlot) {
+    ComPtr<ITypeInfo> dispatch;
+    ASSERT_EQ(S_OK, library->GetTypeInfoOfGuid(iid, &dispatch));
+    EXPECT_EQ(help, Help(dispatch.Get()));
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, dispatch->GetTypeAttr(&attr));
+    EXPECT_NE(0, attr->wTypeFlags & TYPEFLAG_FDUAL);
+    dispatch->ReleaseTypeAttr(attr);
+    HREFTYPE vtableRef = 0;
+    ASSERT_EQ(S_OK, dispatch->GetRefTypeOfImplType(-1, &vtableRef));
+    ComPtr<ITypeInfo> vtable;
+    ASSERT_EQ(S_OK, dispatch->GetRefTypeInfo(vtableRef, &vtable));
+    HREFTYPE baseRef = 0;
+    ASSERT_EQ(S_OK, vtable->GetRefTypeOfImplType(0, &baseRef));
+    EXPECT_TRUE(IsEqualGUID(base, ReferencedGuid(vtable.Get(), baseRef)));
+    ASSERT_EQ(S_OK, vtable->GetTypeAttr(&attr));
+    UINT functions = attr->cFuncs;
+    vtable->ReleaseTypeAttr(attr);
+    ASSERT_EQ(members.size(), functions);
+    for (UINT i = 0; i < functions; ++i) {
+        FUNCDESC* function = nullptr;
+        ASSERT_EQ(S_OK, vtable->GetFuncDesc(i, &function));
+        BSTR name = nullptr;
+        vtable->GetDocumentation(function->memid, &name, nullptr, nullptr, nullptr);
+        unique_bstr owned(name);
+        EXPECT_STREQ(members[i], name);
+        EXPECT_EQ(static_cast<SHORT>((7 + firstSlot + static_cast<int>(i)) * sizeof(void*)), function->oVft)
+            << members[i];
+        vtable->ReleaseFuncDesc(function);
+    }
+}
+
+}  // namespace
+
+TEST_F(Kwreng32Module, TypeLibraryDescribesTheClassesAndTheirInterfaces) {
+    ComPtr<ITypeLib> library;
+    library.Attach(LoadModuleTypeLib(module_, L"TOLVANESCANENGINELib", L"TolvaneScanEngine 1.0 Type Library"));
+    ASSERT_TRUE(library);
+    TLIBATTR* attr = nullptr;
+    ASSERT_EQ(S_OK, library->GetLibAttr(&attr));
+    EXPECT_TRUE(IsEqualGUID(LIBID_TOLVANESCANENGINELib, attr->guid));
+    EXPECT_EQ(1, attr->wMajorVerNum);
+    EXPECT_EQ(0, attr->wMinorVerNum);
+    library->ReleaseTLibAttr(attr);
+
+    ExpectCoclass(library.Get(), CLSID_ScanEngine, L"ScanEngine Class",
+                  {&IID_IScanEngineShellExtHelper, &IID_IScanEngine});
+    ExpectCoclass(library.Get(), CLSID_Email, L"Email Class", {&IID_IEmail});
+    ExpectDualInterface(library.Get(), IID_IScanEngine, L"IScanEngine Interface", IID_IDispatch,
+                        {L"DetectOrx", L"RemoveOrx", L"Init", L"Close", L"ScanFile", L"LoadNewDefs",
+                         L"ProcessList", L"Logging", L"Silent", L"LastError"},
+                        0);
+    ExpectDualInterface(library.Get(), IID_IScanEngineShellExtHelper, L"IScanEngineShellExtHelper Interface",
+                        IID_IScanEngine, {L"ScanSelection", L"InitShellExtension"}, 10);
+    ExpectDualInterface(library.Get(), IID_IEmail, L"IEmail Interface", IID_IDispatch,
+                        {L"Init", L"SendTestMessage", L"SendMail"}, 0);
+}
+
+namespace {
+
+// Reads a 16-bit-aligned dialog template as the dialog manager does.
+class TemplateReader {
+public:
+    explicit TemplateReader(const BYTE* at) : at_(at) {}
+    template <typename T>
+    T Take() {
+        T value;
+        std::memcpy(&value, at_, sizeof value);
+        at_ += sizeof value;
+        return value;
+    }
+    // A name or an ordinal (0xFFFF then the number, shown as "#number").
+    std::wstring NameOrOrdinal() {
+        WORD first = Take<WORD>();
+        if (first == 0xFFFF) return L"#" + std::to_wstring(Take<WORD>());
+        std::wstring text;
+        for (WORD c = first; c; c = Take<WORD>()) text += static_cast<wchar_t>(c);
+        return text;
+    }
+    void AlignToDword(const BYTE* base) {
+        while ((at_ - base) % 4) ++at_;
+    }
+
+private:
+    const BYTE* at_;
+};
+
+struct DialogItem {
+    DWORD style;
+    short x, y, cx, cy;
+    std::wstring className, text;
+};
+
+}  // namespace
+
+TEST_F(Kwreng32Module, WaitWindowTemplateHasTheIconAndTheNotice) {
+    HRSRC found = ::FindResourceA(module_.Handle(), MAKEINTRESOURCEA(202), MAKEINTRESOURCEA(5));
+    ASSERT_TRUE(found);
+    auto base = static_cast<const BYTE*>(::LockResource(::LoadResource(module_.Handle(), found)));
+    ASSERT_TRUE(base);
+    TemplateReader read(base);
+    DWORD style = read.Take<DWORD>();
+    read.Take<DWORD>();  // extended style
+    WORD items = read.Take<WORD>();
+    short frame[4];
+    for (short& v : frame) v = read.Take<short>();
+    const DWORD expectedStyle = WS_POPUP | WS_VISIBLE | DS_MODALFRAME | DS_3DLOOK | DS_CENTER | DS_SETFONT;
+    EXPECT_EQ(expectedStyle, style) << std::hex << style;
+    EXPECT_EQ(0, style & WS_CAPTION) << "no title bar";
+    EXPECT_EQ(185, frame[2]);
+    EXPECT_EQ(43, frame[3]);
+    EXPECT_EQ(L"", read.NameOrOrdinal()) << "no menu";
+    EXPECT_EQ(L"", read.NameOrOrdinal()) << "the standard dialog class";
+    EXPECT_EQ(L"", read.NameOrOrdinal()) << "no title";
+    EXPECT_EQ(10, read.Take<WORD>());
+    EXPECT_EQ(L"MS Sans Serif", read.NameOrOrdinal());
+    ASSERT_EQ(2, items);
+    std::vector<DialogItem> controls;
+    for (WORD i = 0; i < items; ++i) {
+        read.AlignToDword(base);
+        DialogItem item{};
+        item.style = read.Take<DWORD>();
+        read.Take<DWORD>();
+        item.x = read.Take<short>();
+        item.y = read.Take<short>();
+        item.cx = read.Take<short>();
+        item.cy = read.Take<short>();
+        read.Take<WORD>();  // id
+        item.className = read.NameOrOrdinal();
+        item.text = read.NameOrOrdinal();
+        WORD extra = read.Take<WORD>();
+        EXPECT_EQ(0, extra);
+        controls.push_back(item);
+    }
+    const DialogItem& icon = controls[0];
+    EXPECT_TRUE(icon.className == L"#130" || ::lstrcmpiW(icon.className.c_str(), L"Static") == 0)
+        << "a static control";
+    EXPECT_EQ(static_cast<DWORD>(SS_ICON), icon.style & SS_TYPEMASK);
+    EXPECT_EQ(L"#206", icon.text) << "the engine's icon";
+    EXPECT_EQ(11, icon.x);
+    EXPECT_EQ(12, icon.y);
+    EXPECT_EQ(20, icon.cx);
+    EXPECT_EQ(20, icon.cy);
+    const DialogItem& notice = controls[1];
+    EXPECT_EQ(L"Please wait while Tolvane scans your system.", notice.text);
+    EXPECT_EQ(37, notice.x);
+    EXPECT_EQ(18, notice.y);
+    EXPECT_EQ(141, notice.cx);
+    EXPECT_EQ(8, notice.cy);
+}
+
+TEST_F(Kwreng32Module, StringsAndVersionResourceCarryTheProductTexts) {
+    char text[256] = {};
+    ASSERT_GT(::LoadStringA(module_.Handle(), 101, text, sizeof text), 0);
+    EXPECT_STREQ("If you receive this message, then AdminAlert is configured properly!\r\n", text);
+    ASSERT_GT(::LoadStringA(module_.Handle(), 102, text, sizeof text), 0);
+    EXPECT_STREQ("Tolvane Scan Engine", text);
+
+    DWORD ignored = 0;
+    DWORD size = ::GetFileVersionInfoSizeA(path_.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(::GetFileVersionInfoA(path_.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(::VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(1, 0), fixed->dwFileVersionLS);
+    EXPECT_EQ(MAKELONG(0, 1), fixed->dwProductVersionMS);
+    EXPECT_EQ(MAKELONG(1, 0), fixed->dwProductVersionLS);
+    auto value = [&](const char* name) {
+        char* found = nullptr;
+        UINT chars = 0;
+        std::string path = std::string("\\StringFileInfo\\040904B0\\") + name;
+        if (!::VerQueryValueA(info.data(), path.c_str(), reinterpret_cast<void**>(&found), &chars) || !found)
+            return std::string("<missing>");
+        return std::string(found);
+    };
+    EXPECT_EQ("3.0.03", value("FileVersion"));
+    EXPECT_EQ("3.0.03", value("ProductVersion"));
+    EXPECT_EQ("TolvaneScanEngine Module", value("FileDescription"));
+    EXPECT_EQ("TolvaneScanEngine", value("ProductName"));
 }

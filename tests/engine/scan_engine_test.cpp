@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 #include <wrl/client.h>
 
+#include <atomic>
+#include <thread>
+
 using Microsoft::WRL::ComPtr;
 using namespace tolvane;
 using namespace tolvane::test;
@@ -149,6 +152,24 @@ TEST_F(ScanEngineTest, InstallFolderFallsBackToTheParentOfTheCurrentDirectory) {
     EXPECT_EQ(S_OK, NewEngine()->Init(0, 1));
 }
 
+TEST_F(ScanEngineTest, ProgramPathFillingTheWholeBufferIsStillTheInstallFolder) {
+    PutSignatures(SignatureFileBytes({}));
+    std::string program = dir_ / "";
+    program += std::string(MAX_PATH - 1 - 4 - program.size(), 'T') + ".exe";
+    ASSERT_EQ(static_cast<std::size_t>(MAX_PATH - 1), program.size());
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kVersionKey, "Path", program));
+    // A fallback to the current directory would look in dir_\elsewhere, which has no file.
+    ::CreateDirectoryA((dir_ / "elsewhere").c_str(), nullptr);
+    ::CreateDirectoryA((dir_ / "elsewhere\\deeper").c_str(), nullptr);
+    ASSERT_TRUE(::SetCurrentDirectoryA((dir_ / "elsewhere\\deeper").c_str()));
+    auto engine = NewEngine();
+    EXPECT_EQ(S_OK, engine->Init(0, 1));
+    unsigned long code = 0;
+    engine->get_LastError(&code);
+    EXPECT_EQ(1u, code);
+    engine->Close();
+}
+
 TEST_F(ScanEngineTest, OperationsNeedAnOpenRun) {
     long found = 0x5A5A;
     unsigned long code = 0xDEADBEEF;
@@ -269,6 +290,32 @@ TEST_F(ScanEngineTest, ScanFileTreatsMissingAndShortFilesAsClean) {
               log.find("\r\nFILE SCAN PHASE: Error trying to open the file C:\\does\\not\\exist.exe for "
                        "scanning.  File skipped."));
     EXPECT_EQ(std::string::npos, log.find("short.exe"));
+}
+
+// A named pipe whose server connects and then says nothing for a while: a read from
+// it waits until the server lets go.
+TEST_F(ScanEngineTest, PathNamingAPipeIsCleanAndDoesNotWaitForData) {
+    PutSignatures(SignatureFileBytes({}));
+    ASSERT_EQ(S_OK, engine_->Init(0, 1));
+    const char kPipe[] = "\\\\.\\pipe\\tolvane-scan-engine-test";
+    unique_handle pipe(::CreateNamedPipeA(kPipe, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1,
+                                          4096, 4096, 0, nullptr));
+    ASSERT_TRUE(pipe) << "GetLastError " << ::GetLastError();
+    unique_handle release(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    std::atomic<bool> letGo{false};
+    std::thread server([&] {
+        ::ConnectNamedPipe(pipe.get(), nullptr);
+        ::WaitForSingleObject(release.get(), 5000);
+        letGo = true;
+        ::DisconnectNamedPipe(pipe.get());
+    });
+    unique_bstr path(::SysAllocString(L"\\\\.\\pipe\\tolvane-scan-engine-test"));
+    unsigned long code = 0xDEADBEEF;
+    EXPECT_EQ(S_OK, engine_->ScanFile(path.get(), &code));
+    EXPECT_FALSE(letGo) << "the check waited for the pipe's server";
+    EXPECT_EQ(1u, code);
+    ::SetEvent(release.get());
+    server.join();
 }
 
 TEST_F(ScanEngineTest, ShellExtensionRunOpensNoLogAndStillChecksFiles) {
