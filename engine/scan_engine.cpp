@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace tolvane {
 namespace {
@@ -28,6 +29,17 @@ INT_PTR CALLBACK WaitWindowProc(HWND, UINT message, WPARAM, LPARAM) {
 }
 
 bool IsWindowsNt() { return (::GetVersion() & 0x80000000u) == 0; }
+
+// No exception leaves the module: the caller sees an HRESULT, as COM requires.
+HRESULT CurrentExceptionToHresult() {
+    try {
+        throw;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_UNEXPECTED;
+    }
+}
 
 }  // namespace
 
@@ -89,7 +101,7 @@ void ScanEngine::CloseLog() {
     log_.reset();
 }
 
-STDMETHODIMP ScanEngine::Init(long bLog, long bSilent) {
+STDMETHODIMP ScanEngine::Init(long bLog, long bSilent) try {
     runOpen_ = true;
     CreateRunObjects();
     // A second Init replaces the log; the first one gets no end line.
@@ -99,9 +111,11 @@ STDMETHODIMP ScanEngine::Init(long bLog, long bSilent) {
     if (lastError_ != kCodeSuccess) return E_FAIL;
     lastError_ = WriteDefsDate();
     return lastError_ == kCodeSuccess ? S_OK : E_FAIL;
+} catch (...) {
+    return CurrentExceptionToHresult();
 }
 
-STDMETHODIMP ScanEngine::Close() {
+STDMETHODIMP ScanEngine::Close() try {
     CloseLog();
     found_ = false;
     lastError_ = kCodeSuccess;
@@ -109,6 +123,8 @@ STDMETHODIMP ScanEngine::Close() {
     detectors_.clear();
     runOpen_ = false;
     return S_OK;
+} catch (...) {
+    return CurrentExceptionToHresult();
 }
 
 DWORD ScanEngine::LoadSignatures() {
@@ -134,12 +150,14 @@ DWORD ScanEngine::WriteDefsDate() {
     return kCodeSuccess;
 }
 
-STDMETHODIMP ScanEngine::LoadNewDefs() {
+STDMETHODIMP ScanEngine::LoadNewDefs() try {
     if (!runOpen_) return E_FAIL;
     signatures_->Clear();
     signaturesLoaded_ = false;
     lastError_ = LoadSignatures();
     return lastError_ == kCodeSuccess ? S_OK : E_FAIL;
+} catch (...) {
+    return CurrentExceptionToHresult();
 }
 
 bool ScanEngine::IsListedDetector(const char* path) const {
@@ -148,7 +166,7 @@ bool ScanEngine::IsListedDetector(const char* path) const {
     return false;
 }
 
-HRESULT ScanEngine::CheckFile(const char* path, unsigned long* code) {
+HRESULT ScanEngine::CheckFile(const char* path, unsigned long* code) try {
     if (!runOpen_) return E_FAIL;
     if (IsListedDetector(path)) return S_OK;
     *code = kCodeSuccess;
@@ -182,17 +200,21 @@ HRESULT ScanEngine::CheckFile(const char* path, unsigned long* code) {
         return S_OK;
     }
     return S_OK;
+} catch (...) {
+    return CurrentExceptionToHresult();
 }
 
-STDMETHODIMP ScanEngine::ScanFile(BSTR bstrFileName, unsigned long* pErrorInfo) {
+STDMETHODIMP ScanEngine::ScanFile(BSTR bstrFileName, unsigned long* pErrorInfo) try {
     if (!runOpen_) return E_FAIL;
     if (!pErrorInfo) return E_POINTER;
     std::string path = ToAnsi(bstrFileName);
     if (path.size() >= kPathBytes) path.resize(kPathBytes - 1);
     return CheckFile(path.c_str(), pErrorInfo);
+} catch (...) {
+    return CurrentExceptionToHresult();
 }
 
-STDMETHODIMP ScanEngine::DetectOrx(long* pVal) {
+STDMETHODIMP ScanEngine::DetectOrx(long* pVal) try {
     if (!runOpen_) return E_FAIL;
     if (!pVal) return E_POINTER;
     if (!ListRunningProcesses()) {
@@ -222,6 +244,8 @@ STDMETHODIMP ScanEngine::DetectOrx(long* pVal) {
         log_->Write(log_text::kNoneFound);
     *pVal = found_ ? 1 : 0;
     return S_OK;
+} catch (...) {
+    return CurrentExceptionToHresult();
 }
 
 void ScanEngine::WriteDetectionReport() {
@@ -243,7 +267,7 @@ void ScanEngine::WriteDetectionReport() {
     }
 }
 
-STDMETHODIMP ScanEngine::RemoveOrx(long* pVal) {
+STDMETHODIMP ScanEngine::RemoveOrx(long* pVal) try {
     if (!runOpen_) return E_FAIL;
     if (!pVal) return E_POINTER;
     if (log_) log_->Write(log_text::kRemovalBanner);
@@ -260,9 +284,11 @@ STDMETHODIMP ScanEngine::RemoveOrx(long* pVal) {
     }
     *pVal = 1;
     return S_OK;
+} catch (...) {
+    return CurrentExceptionToHresult();
 }
 
-STDMETHODIMP ScanEngine::get_ProcessList(VARIANT* pVal) {
+STDMETHODIMP ScanEngine::get_ProcessList(VARIANT* pVal) try {
     if (!runOpen_) return E_FAIL;
     if (!pVal) return E_POINTER;
     ::VariantInit(pVal);
@@ -284,6 +310,8 @@ STDMETHODIMP ScanEngine::get_ProcessList(VARIANT* pVal) {
     V_VT(pVal) = VT_ARRAY | VT_BSTR;
     V_ARRAY(pVal) = rows;
     return S_OK;
+} catch (...) {
+    return CurrentExceptionToHresult();
 }
 
 STDMETHODIMP ScanEngine::put_Logging(long newVal) {
@@ -310,7 +338,7 @@ STDMETHODIMP ScanEngine::ScanSelection(unsigned long*, unsigned long*, unsigned 
     return S_OK;
 }
 
-STDMETHODIMP ScanEngine::InitShellExtension(unsigned long* pdwLastError) {
+STDMETHODIMP ScanEngine::InitShellExtension(unsigned long* pdwLastError) try {
     runOpen_ = true;
     shellExtensionMode_ = true;
     CreateRunObjects();
@@ -322,6 +350,8 @@ STDMETHODIMP ScanEngine::InitShellExtension(unsigned long* pdwLastError) {
         return E_FAIL;
     }
     return S_OK;
+} catch (...) {
+    return CurrentExceptionToHresult();
 }
 
 }  // namespace tolvane

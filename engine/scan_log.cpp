@@ -39,8 +39,8 @@ ScanLog::ScanLog(const std::string& path, bool enabled) {
 }
 
 void ScanLog::Write(const char* text) {
-    if (!enabled_ || !file_) return;
-    if (std::fputs(text, file_.get()) == EOF) enabled_ = false;
+    if (!enabled_ || failed_ || !file_) return;
+    if (std::fputs(text, file_.get()) == EOF) failed_ = true;
 }
 
 void ScanLog::Finish() {

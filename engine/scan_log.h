@@ -33,6 +33,7 @@ private:
     };
 
     bool enabled_ = false;
+    bool failed_ = false;  // a write failed: nothing more this run, whatever Logging says
     std::unique_ptr<std::FILE, CloseFile> file_;
     std::time_t start_ = 0;
 };
