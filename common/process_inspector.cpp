@@ -149,7 +149,10 @@ bool ProcessInspector::EndThroughExitProcess(HANDLE process) const {
     unique_handle thread(::CreateRemoteThread(process, nullptr, 0,
                                               reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(exitProcess_)),
                                               reinterpret_cast<void*>(kKillExitCode), 0, nullptr));
-    return thread && ::WaitForSingleObject(thread.get(), kKillWaitMs) == WAIT_OBJECT_0;
+    if (!thread || ::WaitForSingleObject(thread.get(), kKillWaitMs) != WAIT_OBJECT_0) return false;
+    // A thread that came back from ExitProcess met a patched one: the program runs on
+    // unless it is seen to end, and TerminateProcess has to do it.
+    return ::WaitForSingleObject(process, kKillWaitMs) == WAIT_OBJECT_0;
 }
 
 bool ProcessInspector::KillProcess(const char* path, DWORD processId) const {

@@ -38,7 +38,8 @@ public:
     DWORD FindProcessId(const char* path) const;
     // Ends the process `processId`, or the one running `path` when the id is kNoProcess.
     // On NT the process is first asked to end itself through ExitProcess on a thread of
-    // its own; TerminateProcess when that is not possible or takes over 2500 ms.
+    // its own; TerminateProcess when that is not possible, takes over 2500 ms, or the
+    // thread returns while the process runs on.
     bool KillProcess(const char* path, DWORD processId) const;
 
 private:

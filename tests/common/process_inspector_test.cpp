@@ -114,7 +114,7 @@ TEST(ProcessInspectorNt, KillByPathFindsTheProgramInOtherCase) {
 
 TEST(ProcessInspectorNt, ProgramThatHoldsItsExitIsTerminatedAfterTheWait) {
     TempDir dir;
-    HelperProcess helper(SleeperPath(), Marker(dir), true);
+    HelperProcess helper(SleeperPath(), Marker(dir), HelperProcess::Exit::Hold);
     ASSERT_TRUE(helper.Started());
     DWORD start = ::GetTickCount();
     EXPECT_TRUE(ProcessInspector().KillProcess(nullptr, helper.Id()));
@@ -123,6 +123,16 @@ TEST(ProcessInspectorNt, ProgramThatHoldsItsExitIsTerminatedAfterTheWait) {
     EXPECT_EQ(kKillExitCode, helper.ExitCode()) << std::hex << helper.ExitCode();
     EXPECT_TRUE(FileExists(Marker(dir))) << "the exit thread never ran";
     EXPECT_GE(elapsed, kKillWaitMs - 100);
+}
+
+TEST(ProcessInspectorNt, ProgramThatReturnsFromExitProcessIsStillTerminated) {
+    TempDir dir;
+    HelperProcess helper(SleeperPath(), Marker(dir), HelperProcess::Exit::Deflect);
+    ASSERT_TRUE(helper.Started()) << "exit code " << helper.ExitCode();
+    EXPECT_TRUE(ProcessInspector().KillProcess(nullptr, helper.Id()));
+    EXPECT_TRUE(helper.Ended(0)) << "KillProcess reported a program that still runs as ended";
+    EXPECT_EQ(kKillExitCode, helper.ExitCode()) << std::hex << helper.ExitCode();
+    EXPECT_FALSE(FileExists(Marker(dir))) << "the patched ExitProcess exited after all";
 }
 
 TEST(ProcessInspectorNt, KillOfAnEndedProgramFails) {

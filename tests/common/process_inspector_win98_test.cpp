@@ -111,7 +111,7 @@ TEST(ProcessInspector98, ListsAndFindsProgramsThroughToolhelp) {
 TEST(ProcessInspector98, KillGoesStraightToTerminateProcess) {
     TempDir dir;
     std::string marker = dir / "exited";
-    HelperProcess helper(SleeperPath(), marker, true);
+    HelperProcess helper(SleeperPath(), marker, HelperProcess::Exit::Hold);
     ASSERT_TRUE(helper.Started());
     DWORD start = ::GetTickCount();
     EXPECT_TRUE(ProcessInspector().KillProcess(nullptr, helper.Id()));
