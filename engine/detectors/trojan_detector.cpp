@@ -44,7 +44,9 @@ TrojanDetector::TrojanDetector(const char* filePath, DWORD processId, int typeIn
 
 bool TrojanDetector::GetRegistryEntry(std::string&) const { return true; }
 
-std::string TrojanDetector::GetTypeName(bool strip) const {
+std::string TrojanDetector::GetTypeName(bool) const { return std::string(); }
+
+std::string TrojanDetector::TypeRecordText(bool strip) const {
     if (!strip) return typeRecord_;
     return typeRecord_.substr(0, typeRecord_.find(kTypeSeparator));
 }
