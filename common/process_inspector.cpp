@@ -86,6 +86,22 @@ DWORD ProcessInspector::FindProcessId(const char* path) const {
     return isNt_ ? FindNt(path) : Find9x(path);
 }
 
+bool ProcessInspector::RunsExecutable(DWORD processId, const char* path) const {
+    if (!path || processId == kNoProcess) return false;
+    std::string wanted(path), found;
+    if (isNt_)
+        return enumProcessModules_ && getModuleFileNameEx_ && ExecutablePath(processId, found) &&
+               EqualIgnoringCase(found, wanted);
+    if (!createSnapshot_ || !process32First_ || !process32Next_) return false;
+    unique_file snapshot = ProcessSnapshot(createSnapshot_);
+    if (!snapshot) return false;
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = process32First_(snapshot.get(), &entry); more; more = process32Next_(snapshot.get(), &entry))
+        if (entry.th32ProcessID == processId) return EqualIgnoringCase(std::string(entry.szExeFile), wanted);
+    return false;
+}
+
 bool ProcessInspector::ExecutablePath(DWORD processId, std::string& path) const {
     unique_handle process(::OpenProcess(kProcessReadAccess, FALSE, processId));
     if (!process) return false;

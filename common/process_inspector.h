@@ -36,6 +36,9 @@ public:
     bool ListProcessPaths(std::vector<std::string>& paths) const;
     // Id of the first process whose executable is `path` (any letter case), or kNoProcess.
     DWORD FindProcessId(const char* path) const;
+    // True while process `processId` runs the executable `path` (any letter case): an id
+    // kept for a while may have passed to another program since.
+    bool RunsExecutable(DWORD processId, const char* path) const;
     // Ends the process `processId`, or the one running `path` when the id is kNoProcess.
     // On NT the process is first asked to end itself through ExitProcess on a thread of
     // its own; TerminateProcess when that is not possible, takes over 2500 ms, or the

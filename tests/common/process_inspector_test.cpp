@@ -64,6 +64,10 @@ TEST(ProcessInspectorNt, ListsAndFindsARunningProgramByPathInAnyCase) {
     EXPECT_EQ(helper.Id(), inspector.FindProcessId(UpperCase(SleeperPath()).c_str()));
     EXPECT_EQ(kNoProcess, inspector.FindProcessId((ModuleDirectory() + "\\no_such_program.exe").c_str()));
     EXPECT_EQ(kNoProcess, inspector.FindProcessId((SleeperPath() + ".bak").c_str()));
+
+    EXPECT_TRUE(inspector.RunsExecutable(helper.Id(), UpperCase(SleeperPath()).c_str()));
+    EXPECT_FALSE(inspector.RunsExecutable(helper.Id(), (SleeperPath() + ".bak").c_str()));
+    EXPECT_FALSE(inspector.RunsExecutable(kNoProcess, SleeperPath().c_str()));
 }
 
 TEST(ProcessInspectorNt, ProgramWhoseFileWasDeletedIsLeftOut) {

@@ -101,6 +101,8 @@ TEST(ProcessInspector98, ListsAndFindsProgramsThroughToolhelp) {
 
     EXPECT_EQ(helper.Id(), inspector.FindProcessId(UpperCase(*entry).c_str())) << *entry;
     EXPECT_EQ(kNoProcess, inspector.FindProcessId((*entry + "x").c_str()));
+    EXPECT_TRUE(inspector.RunsExecutable(helper.Id(), UpperCase(*entry).c_str()));
+    EXPECT_FALSE(inspector.RunsExecutable(helper.Id(), (*entry + "x").c_str()));
 
     // No file test on 9x: a program whose file is gone is still listed.
     ASSERT_TRUE(RemoveRunningProgram(exe)) << "GetLastError " << ::GetLastError();
