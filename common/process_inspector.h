@@ -55,6 +55,10 @@ private:
     bool List9x(std::vector<std::string>& paths) const;
     DWORD FindNt(const char* path) const;
     DWORD Find9x(const char* path) const;
+    // Hands each Toolhelp32 process record to `visit` until it returns false; false when
+    // no snapshot could be taken.
+    template <typename Visit>
+    bool Walk9x(Visit visit) const;
     bool ExecutablePath(DWORD processId, std::string& path) const;
     bool EndThroughExitProcess(HANDLE process) const;
 
