@@ -121,7 +121,9 @@ bool PrivateImage::Build(const std::uint8_t* file, std::size_t fileSize) {
     if (delta != 0 && relocations.size != 0 &&
         !ApplyRelocations(image, size, relocations.virtualAddress, relocations.size, delta))
         return false;
-    bool isDll = (layout->file.characteristics & kFileIsDll) != 0;
+    // A DLL without an entry point (resources only) has nothing to call: address 0 is its
+    // own DOS header, which the system loader never runs either.
+    bool isDll = (layout->file.characteristics & kFileIsDll) != 0 && optional.addressOfEntryPoint != 0;
     if (isDll) {
         if (!InBounds(size, optional.addressOfEntryPoint, 1)) return false;
         auto entry = reinterpret_cast<DllEntry>(image + optional.addressOfEntryPoint);

@@ -119,28 +119,51 @@ DWORD ProcessInspector::FindNt(const char* path) const {
     return kNoProcess;
 }
 
-bool ProcessInspector::List9x(std::vector<std::string>& paths) const {
+template <typename Visit>
+bool ProcessInspector::Walk9x(Visit visit) const {
     if (!createSnapshot_ || !process32First_ || !process32Next_) return false;
     unique_file snapshot = ProcessSnapshot(createSnapshot_);
     if (!snapshot) return false;
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof entry;
-    // The exe field of a 9x process record holds the full path; no file test is made.
-    for (BOOL more = process32First_(snapshot.get(), &entry); more; more = process32Next_(snapshot.get(), &entry))
-        paths.emplace_back(entry.szExeFile);
+    for (BOOL more = process32First_(snapshot.get(), &entry); more && visit(entry);
+         more = process32Next_(snapshot.get(), &entry)) {
+    }
     return true;
 }
 
+bool ProcessInspector::List9x(std::vector<std::string>& paths) const {
+    // The exe field of a 9x process record holds the full path; no file test is made.
+    return Walk9x([&](const PROCESSENTRY32& entry) {
+        paths.emplace_back(entry.szExeFile);
+        return true;
+    });
+}
+
 DWORD ProcessInspector::Find9x(const char* path) const {
-    if (!createSnapshot_ || !process32First_ || !process32Next_) return kNoProcess;
-    unique_file snapshot = ProcessSnapshot(createSnapshot_);
-    if (!snapshot) return kNoProcess;
-    PROCESSENTRY32 entry{};
-    entry.dwSize = sizeof entry;
     std::string wanted(path);
-    for (BOOL more = process32First_(snapshot.get(), &entry); more; more = process32Next_(snapshot.get(), &entry))
-        if (EqualIgnoringCase(std::string(entry.szExeFile), wanted)) return entry.th32ProcessID;
-    return kNoProcess;
+    DWORD found = kNoProcess;
+    Walk9x([&](const PROCESSENTRY32& entry) {
+        if (!EqualIgnoringCase(std::string(entry.szExeFile), wanted)) return true;
+        found = entry.th32ProcessID;
+        return false;
+    });
+    return found;
+}
+
+bool ProcessInspector::RunsExecutable(DWORD processId, const char* path) const {
+    if (!path || processId == kNoProcess) return false;
+    std::string wanted(path), found;
+    if (isNt_)
+        return enumProcessModules_ && getModuleFileNameEx_ && ExecutablePath(processId, found) &&
+               EqualIgnoringCase(found, wanted);
+    bool runs = false;
+    Walk9x([&](const PROCESSENTRY32& entry) {
+        if (entry.th32ProcessID != processId) return true;
+        runs = EqualIgnoringCase(std::string(entry.szExeFile), wanted);
+        return false;
+    });
+    return runs;
 }
 
 bool ProcessInspector::EndThroughExitProcess(HANDLE process) const {
@@ -149,7 +172,10 @@ bool ProcessInspector::EndThroughExitProcess(HANDLE process) const {
     unique_handle thread(::CreateRemoteThread(process, nullptr, 0,
                                               reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void*>(exitProcess_)),
                                               reinterpret_cast<void*>(kKillExitCode), 0, nullptr));
-    return thread && ::WaitForSingleObject(thread.get(), kKillWaitMs) == WAIT_OBJECT_0;
+    if (!thread || ::WaitForSingleObject(thread.get(), kKillWaitMs) != WAIT_OBJECT_0) return false;
+    // A thread that came back from ExitProcess met a patched one: the program runs on
+    // unless it is seen to end, and TerminateProcess has to do it.
+    return ::WaitForSingleObject(process, kKillWaitMs) == WAIT_OBJECT_0;
 }
 
 bool ProcessInspector::KillProcess(const char* path, DWORD processId) const {

@@ -36,9 +36,13 @@ public:
     bool ListProcessPaths(std::vector<std::string>& paths) const;
     // Id of the first process whose executable is `path` (any letter case), or kNoProcess.
     DWORD FindProcessId(const char* path) const;
+    // True while process `processId` runs the executable `path` (any letter case): an id
+    // kept for a while may have passed to another program since.
+    bool RunsExecutable(DWORD processId, const char* path) const;
     // Ends the process `processId`, or the one running `path` when the id is kNoProcess.
     // On NT the process is first asked to end itself through ExitProcess on a thread of
-    // its own; TerminateProcess when that is not possible or takes over 2500 ms.
+    // its own; TerminateProcess when that is not possible, takes over 2500 ms, or the
+    // thread returns while the process runs on.
     bool KillProcess(const char* path, DWORD processId) const;
 
 private:
@@ -51,6 +55,10 @@ private:
     bool List9x(std::vector<std::string>& paths) const;
     DWORD FindNt(const char* path) const;
     DWORD Find9x(const char* path) const;
+    // Hands each Toolhelp32 process record to `visit` until it returns false; false when
+    // no snapshot could be taken.
+    template <typename Visit>
+    bool Walk9x(Visit visit) const;
     bool ExecutablePath(DWORD processId, std::string& path) const;
     bool EndThroughExitProcess(HANDLE process) const;
 

@@ -18,6 +18,7 @@ public:
         entry = registryEntry_;
         return true;
     }
+    std::string GetTypeName(bool strip) const override { return TypeRecordText(strip); }
     const std::string& RegistryKey() const { return registryKey_; }
 
 protected:

@@ -44,7 +44,9 @@ TrojanDetector::TrojanDetector(const char* filePath, DWORD processId, int typeIn
 
 bool TrojanDetector::GetRegistryEntry(std::string&) const { return true; }
 
-std::string TrojanDetector::GetTypeName(bool strip) const {
+std::string TrojanDetector::GetTypeName(bool) const { return std::string(); }
+
+std::string TrojanDetector::TypeRecordText(bool strip) const {
     if (!strip) return typeRecord_;
     return typeRecord_.substr(0, typeRecord_.find(kTypeSeparator));
 }
@@ -91,6 +93,12 @@ bool TrojanDetector::StripFileTokens(const std::string& value, std::string& newV
 
 bool TrojanDetector::TerminateAndQuarantine() {
     ProcessInspector inspector;
+    // The id was taken when the trojan was found; once that process has ended the system
+    // may have given the id to an unrelated program, which must not be stopped instead.
+    if (processId_ != kNoProcess && !inspector.RunsExecutable(processId_, filePath_.c_str())) {
+        errorCode_ = ERROR_INVALID_PARAMETER;
+        return false;
+    }
     ::SetLastError(ERROR_SUCCESS);
     if (!inspector.KillProcess(nullptr, processId_)) {
         errorCode_ = ::GetLastError();

@@ -30,7 +30,7 @@ public:
 
     // The value that starts the trojan, or a sentinel; the base class leaves it as is.
     virtual bool GetRegistryEntry(std::string& entry) const;
-    // With strip, the display name before "**KWR**"; else the whole type record.
+    // The base class has no family and names none: an empty string.
     virtual std::string GetTypeName(bool strip) const;
     // Stops, quarantines and unhooks the trojan; false at the first deciding step that
     // failed, with GetErrorCode telling why. The base class quarantines its file only.
@@ -71,6 +71,8 @@ protected:
     bool DeleteRegistryValue(HKEY root, const std::string& key, const std::string& entry);
     bool SetRegistryString(HKEY root, const std::string& key, const char* name, const std::string& value);
     std::string FileName() const;
+    // With strip, the display name before "**KWR**"; else the whole type record.
+    std::string TypeRecordText(bool strip) const;
 
     int typeIndex_;
     std::string filePath_;

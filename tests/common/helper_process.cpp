@@ -4,13 +4,14 @@
 
 namespace tolvane::test {
 
-HelperProcess::HelperProcess(const std::string& exe, const std::string& marker, bool holdExit) {
+HelperProcess::HelperProcess(const std::string& exe, const std::string& marker, Exit exit) {
     static LONG counter = 0;
     std::string eventName = "tolvane-test-ready-" + std::to_string(::GetCurrentProcessId()) + "-" +
                             std::to_string(::InterlockedIncrement(&counter));
     HANDLE ready = ::CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
     std::string command = "\"" + exe + "\" " + eventName;
-    if (!marker.empty()) command += " \"" + marker + "\"" + (holdExit ? " hold" : " free");
+    static const char* const kModes[] = {" free", " hold", " deflect"};
+    if (!marker.empty()) command += " \"" + marker + "\"" + kModes[static_cast<int>(exit)];
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     // No inherited handles: the helper must not keep the test's output pipe open.

@@ -9,10 +9,13 @@ namespace tolvane::test {
 
 class HelperProcess {
 public:
+    // How the helper meets an ExitProcess: it exits, holds the exit for ever, or (as a
+    // trojan that patched its own ExitProcess) returns from it and runs on.
+    enum class Exit { Free, Hold, Deflect };
+
     // Starts `exe` (the sleeper or a copy of it) and waits until it runs. With a marker
-    // path the process writes that file when it exits through ExitProcess; `holdExit`
-    // makes that exit never finish.
-    HelperProcess(const std::string& exe, const std::string& marker = "", bool holdExit = false);
+    // path the process writes that file when it exits through ExitProcess.
+    HelperProcess(const std::string& exe, const std::string& marker = "", Exit exit = Exit::Free);
     ~HelperProcess();
     HelperProcess(const HelperProcess&) = delete;
     HelperProcess& operator=(const HelperProcess&) = delete;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -298,6 +299,26 @@ TEST_F(PrivateImageTest, FilesThatAreNoImageDoNotLoad) {
     EXPECT_FALSE(image.Load((dir / "missing.dll").c_str()));
     EXPECT_FALSE(image.Loaded());
     EXPECT_TRUE(Events().empty());
+}
+
+TEST_F(PrivateImageTest, DllWithoutAnEntryPointLoadsWithoutCallingItsHeader) {
+    auto bytes = tolvane::test::ReadBytes(path_);
+    auto layout = ReadPeLayout(bytes.data(), bytes.size());
+    ASSERT_TRUE(layout.has_value());
+    DosHeader dos;
+    std::memcpy(&dos, bytes.data(), sizeof dos);
+    std::size_t entryAt = dos.ntHeaderOffset + 4 + sizeof(FileHeader) + offsetof(OptionalHeader32, addressOfEntryPoint);
+    std::memset(bytes.data() + entryAt, 0, 4);
+    tolvane::test::TempDir dir;
+    ASSERT_TRUE(tolvane::test::WriteBytes(dir / "no_entry.dll", bytes));
+    {
+        PrivateImage image;
+        ASSERT_TRUE(image.Load((dir / "no_entry.dll").c_str()));
+        auto greeting = reinterpret_cast<const char* (*)()>(image.FindExport("Greeting"));
+        ASSERT_NE(nullptr, greeting);
+        EXPECT_STREQ("relocated", greeting());
+    }
+    EXPECT_TRUE(Events().empty()) << "neither attach nor detach has an entry point to run";
 }
 
 TEST_F(PrivateImageTest, ExportRepairRestoresAPatchedEntryAndLeavesAMatchingOneAlone) {

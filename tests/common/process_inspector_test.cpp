@@ -64,6 +64,10 @@ TEST(ProcessInspectorNt, ListsAndFindsARunningProgramByPathInAnyCase) {
     EXPECT_EQ(helper.Id(), inspector.FindProcessId(UpperCase(SleeperPath()).c_str()));
     EXPECT_EQ(kNoProcess, inspector.FindProcessId((ModuleDirectory() + "\\no_such_program.exe").c_str()));
     EXPECT_EQ(kNoProcess, inspector.FindProcessId((SleeperPath() + ".bak").c_str()));
+
+    EXPECT_TRUE(inspector.RunsExecutable(helper.Id(), UpperCase(SleeperPath()).c_str()));
+    EXPECT_FALSE(inspector.RunsExecutable(helper.Id(), (SleeperPath() + ".bak").c_str()));
+    EXPECT_FALSE(inspector.RunsExecutable(kNoProcess, SleeperPath().c_str()));
 }
 
 TEST(ProcessInspectorNt, ProgramWhoseFileWasDeletedIsLeftOut) {
@@ -114,7 +118,7 @@ TEST(ProcessInspectorNt, KillByPathFindsTheProgramInOtherCase) {
 
 TEST(ProcessInspectorNt, ProgramThatHoldsItsExitIsTerminatedAfterTheWait) {
     TempDir dir;
-    HelperProcess helper(SleeperPath(), Marker(dir), true);
+    HelperProcess helper(SleeperPath(), Marker(dir), HelperProcess::Exit::Hold);
     ASSERT_TRUE(helper.Started());
     DWORD start = ::GetTickCount();
     EXPECT_TRUE(ProcessInspector().KillProcess(nullptr, helper.Id()));
@@ -123,6 +127,16 @@ TEST(ProcessInspectorNt, ProgramThatHoldsItsExitIsTerminatedAfterTheWait) {
     EXPECT_EQ(kKillExitCode, helper.ExitCode()) << std::hex << helper.ExitCode();
     EXPECT_TRUE(FileExists(Marker(dir))) << "the exit thread never ran";
     EXPECT_GE(elapsed, kKillWaitMs - 100);
+}
+
+TEST(ProcessInspectorNt, ProgramThatReturnsFromExitProcessIsStillTerminated) {
+    TempDir dir;
+    HelperProcess helper(SleeperPath(), Marker(dir), HelperProcess::Exit::Deflect);
+    ASSERT_TRUE(helper.Started()) << "exit code " << helper.ExitCode();
+    EXPECT_TRUE(ProcessInspector().KillProcess(nullptr, helper.Id()));
+    EXPECT_TRUE(helper.Ended(0)) << "KillProcess reported a program that still runs as ended";
+    EXPECT_EQ(kKillExitCode, helper.ExitCode()) << std::hex << helper.ExitCode();
+    EXPECT_FALSE(FileExists(Marker(dir))) << "the patched ExitProcess exited after all";
 }
 
 TEST(ProcessInspectorNt, KillOfAnEndedProgramFails) {

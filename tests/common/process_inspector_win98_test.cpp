@@ -101,6 +101,8 @@ TEST(ProcessInspector98, ListsAndFindsProgramsThroughToolhelp) {
 
     EXPECT_EQ(helper.Id(), inspector.FindProcessId(UpperCase(*entry).c_str())) << *entry;
     EXPECT_EQ(kNoProcess, inspector.FindProcessId((*entry + "x").c_str()));
+    EXPECT_TRUE(inspector.RunsExecutable(helper.Id(), UpperCase(*entry).c_str()));
+    EXPECT_FALSE(inspector.RunsExecutable(helper.Id(), (*entry + "x").c_str()));
 
     // No file test on 9x: a program whose file is gone is still listed.
     ASSERT_TRUE(RemoveRunningProgram(exe)) << "GetLastError " << ::GetLastError();
@@ -111,7 +113,7 @@ TEST(ProcessInspector98, ListsAndFindsProgramsThroughToolhelp) {
 TEST(ProcessInspector98, KillGoesStraightToTerminateProcess) {
     TempDir dir;
     std::string marker = dir / "exited";
-    HelperProcess helper(SleeperPath(), marker, true);
+    HelperProcess helper(SleeperPath(), marker, HelperProcess::Exit::Hold);
     ASSERT_TRUE(helper.Started());
     DWORD start = ::GetTickCount();
     EXPECT_TRUE(ProcessInspector().KillProcess(nullptr, helper.Id()));

@@ -3,6 +3,7 @@
 // file-in-use message.
 #include "detectors/back_orifice_config.h"
 #include "detectors/create_detector.h"
+#include "detectors/family_detectors.h"
 #include "detectors/ini_autostart.h"
 #include "detectors/plugins_section.h"
 #include "detectors/quarantine_file.h"
@@ -201,12 +202,19 @@ TEST(DetectorPlan, SizeFloorsPluginsTestAndBo2kStandIns) {
 }
 
 TEST(DetectorNames, TypeRecordsStripAtTheSeparatorAndIndexThreeHasNone) {
-    TrojanDetector sockets("C:\\s.exe", 0xFFFFFFFF, 3);
+    // DeepThroat's detector looks nothing up, so it can carry any type index here.
+    DeepThroatDetector sockets("C:\\s.exe", 0xFFFFFFFF, 3);
     EXPECT_EQ("Sockets d'Troy", sockets.GetTypeName(false));
     EXPECT_EQ("Sockets d'Troy", sockets.GetTypeName(true));
-    TrojanDetector bo("C:\\b.exe", 0xFFFFFFFF, 0);
+    DeepThroatDetector bo("C:\\b.exe", 0xFFFFFFFF, 0);
     EXPECT_EQ("Back Orifice**KWR**", bo.GetTypeName(false));
     EXPECT_EQ("Back Orifice", bo.GetTypeName(true));
+    TrojanDetector plain("C:\\b.exe", 0xFFFFFFFF, 0);
+    EXPECT_EQ("", plain.GetTypeName(false)) << "the base class names no family";
+    EXPECT_EQ("", plain.GetTypeName(true));
+    std::string entry = "untouched";
+    EXPECT_TRUE(plain.GetRegistryEntry(entry));
+    EXPECT_EQ("untouched", entry);
 }
 
 TEST(FileInUse, MessageNamesTheShortPathForDel) {

@@ -170,6 +170,17 @@ TEST_F(DetectorRemovalTest, SubSevenWithoutAValueCleansTheIniLinesAndTheOpenComm
     EXPECT_EQ("\"%1\" %*", ReadString(HKEY_CLASSES_ROOT, kExefileCommand, nullptr));
 }
 
+TEST_F(DetectorRemovalTest, SubSevenResetsAnOpenCommandPaddedPastTheReadBuffer) {
+    std::string hijack = "C:\\s7.exe" + std::string(300, ' ') + "\"%1\" %*";
+    ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, kExefileCommand, nullptr, hijack));
+    std::string path = Place("subseven.exe");
+    Start(path);
+    Scan(path);
+    ASSERT_EQ(std::vector<std::string>{Row("SubSeven", path, "None")}, Rows());
+    RemoveAll();
+    EXPECT_EQ("\"%1\" %*", ReadString(HKEY_CLASSES_ROOT, kExefileCommand, nullptr));
+}
+
 TEST_F(DetectorRemovalTest, SubSevenWithAValueLeavesTheIniLines) {
     load_.Write("subseven.exe");
     ASSERT_TRUE(SetString(HKEY_CLASSES_ROOT, kExefileCommand, nullptr, "\"%1\" %* tail"));

@@ -1,11 +1,24 @@
 /* A program for the process tests: signals the named event once it runs, then waits.
    With a marker path it loads the detach helper, which writes the marker when the
-   process exits through ExitProcess and, with "hold", never lets that exit finish. */
+   process exits through ExitProcess and, with "hold", never lets that exit finish. With
+   "deflect" it patches its own ExitProcess to return at once, as a trojan that will not
+   be asked to end does. */
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
 
 typedef void (*ArmFn)(const char*, int);
+
+/* ExitProcess(code) becomes "ret 4": a thread started there returns and the process runs on. */
+static int DeflectExitProcess(void) {
+    static const unsigned char ret4[] = {0xC2, 0x04, 0x00};
+    unsigned char* code = (unsigned char*)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "ExitProcess");
+    DWORD old;
+    if (!code || !VirtualProtect(code, sizeof ret4, PAGE_EXECUTE_READWRITE, &old)) return 0;
+    memcpy(code, ret4, sizeof ret4);
+    FlushInstructionCache(GetCurrentProcess(), code, sizeof ret4);
+    return 1;
+}
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int show) {
     if (__argc > 2) {
@@ -13,6 +26,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, in
         ArmFn arm = dll ? (ArmFn)(void*)GetProcAddress(dll, "ArmDetach") : NULL;
         if (!arm) return 2;
         arm(__argv[2], __argc > 3 && strcmp(__argv[3], "hold") == 0);
+        if (__argc > 3 && strcmp(__argv[3], "deflect") == 0 && !DeflectExitProcess()) return 4;
     }
     if (__argc > 1) {
         HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, __argv[1]);
