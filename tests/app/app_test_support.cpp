@@ -1,0 +1,40 @@
+#include "app_test_support.h"
+
+#include "message_box.h"
+#include "unique_handle.h"
+
+namespace tolvane::test {
+
+namespace {
+
+std::vector<ShownMessage> g_shown;
+
+int Catch(const std::string& text, UINT type) {
+    g_shown.push_back({text, type});
+    return IDOK;
+}
+
+}  // namespace
+
+CaughtMessages::CaughtMessages() {
+    g_shown.clear();
+    SetMessageSink(Catch);
+}
+
+CaughtMessages::~CaughtMessages() { SetMessageSink(nullptr); }
+
+const std::vector<ShownMessage>& CaughtMessages::shown() const { return g_shown; }
+
+bool SetRawValue(const std::string& key, const char* name, DWORD type, const void* data, DWORD size) {
+    unique_hkey opened;
+    if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.put(),
+                          nullptr) != ERROR_SUCCESS)
+        return false;
+    return ::RegSetValueExA(opened.get(), name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
+}
+
+bool SetDword(const std::string& key, const char* name, DWORD value, DWORD type) {
+    return SetRawValue(key, name, type, &value, sizeof value);
+}
+
+}  // namespace tolvane::test

@@ -1,0 +1,30 @@
+// Shared by the program's tests: messages caught instead of shown, and raw registry writes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace tolvane::test {
+
+struct ShownMessage {
+    std::string text;
+    UINT type;
+};
+
+// Catches every message the code under test shows, for the life of the scope.
+class CaughtMessages {
+public:
+    CaughtMessages();
+    ~CaughtMessages();
+    CaughtMessages(const CaughtMessages&) = delete;
+    CaughtMessages& operator=(const CaughtMessages&) = delete;
+    const std::vector<ShownMessage>& shown() const;
+};
+
+// Sets a value of any type under HKLM, creating the key.
+bool SetRawValue(const std::string& key, const char* name, DWORD type, const void* data, DWORD size);
+bool SetDword(const std::string& key, const char* name, DWORD value, DWORD type = REG_DWORD);
+
+}  // namespace tolvane::test
