@@ -196,7 +196,9 @@ TEST(DetectorPlan, SizeFloorsPluginsTestAndBo2kStandIns) {
     for (const Row& row : rows) {
         DetectorPlan plan = PlanDetector(row.type);
         EXPECT_EQ(row.condition, plan.condition) << "type " << row.type;
-        if (row.condition == C::MinimumSize) EXPECT_EQ(row.size, plan.minimumSize) << "type " << row.type;
+        if (row.condition == C::MinimumSize) {
+            EXPECT_EQ(row.size, plan.minimumSize) << "type " << row.type;
+        }
         EXPECT_EQ(row.detector, plan.detectorType) << "type " << row.type;
     }
 }
