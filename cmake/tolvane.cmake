@@ -1,7 +1,9 @@
 # Build helpers shared by every folder.
 
 # widl: header, GUID file and type library from one IDL file.
-# Sets ${name}_IDL_HEADER, ${name}_IDL_IID and ${name}_IDL_TLB.
+# Sets ${name}_IDL_HEADER, ${name}_IDL_IID and ${name}_IDL_TLB, and makes the library
+# ${name}_interfaces: the interfaces and GUIDs as a client sees them (the program, the
+# console scanner, tests).
 function(tolvane_idl name idl)
   set(out ${CMAKE_CURRENT_BINARY_DIR})
   set(src ${CMAKE_CURRENT_SOURCE_DIR}/${idl})
@@ -14,6 +16,9 @@ function(tolvane_idl name idl)
     COMMAND ${WIDL_EXECUTABLE} ${widl_flags} -t -o ${out}/${name}.tlb ${src}
     DEPENDS ${src}
     COMMENT "widl ${idl}")
+  add_library(${name}_interfaces STATIC ${out}/${name}_i.c ${out}/${name}.h)
+  target_include_directories(${name}_interfaces PUBLIC ${out})
+  target_link_libraries(${name}_interfaces PUBLIC ole32 oleaut32 uuid)
   set(${name}_IDL_HEADER ${out}/${name}.h PARENT_SCOPE)
   set(${name}_IDL_IID ${out}/${name}_i.c PARENT_SCOPE)
   set(${name}_IDL_TLB ${out}/${name}.tlb PARENT_SCOPE)

@@ -94,6 +94,41 @@ public:
     }
 };
 
+// A dual-interface COM object of this module: its reference count, the module lock it
+// holds while it lives, and QueryInterface for IUnknown, IDispatch, the interface and
+// any interfaces it derives from (`Also`). The count is changed only with Interlocked
+// calls, so free-threaded classes use it too.
+template <typename Interface, const IID* Iid, const IID*... Also>
+class DualObject : public DispatchImpl<Interface, Iid> {
+public:
+    DualObject() { LockModule(); }
+    DualObject(const DualObject&) = delete;
+    DualObject& operator=(const DualObject&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == *Iid || ((riid == *Also) || ...)) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&refs_); }
+    STDMETHODIMP_(ULONG) Release() override {
+        ULONG refs = ::InterlockedDecrement(&refs_);
+        if (refs == 0) delete this;
+        return refs;
+    }
+
+protected:
+    virtual ~DualObject() { UnlockModule(); }
+
+private:
+    LONG refs_ = 1;
+};
+
 // ---- the module's classes and plug-in answers ------------------------------------
 
 struct ComClassEntry {

@@ -15,31 +15,10 @@ constexpr int kTestMessageChars = 1024;
 
 }  // namespace
 
-Email::Email() {
-    ::InitializeCriticalSection(&sessionGuard_);
-    LockModule();
-}
+Email::Email() { ::InitializeCriticalSection(&sessionGuard_); }
 
 Email::~Email() {
     ::DeleteCriticalSection(&sessionGuard_);
-    UnlockModule();
-}
-
-STDMETHODIMP Email::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IEmail) {
-        *object = static_cast<IEmail*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) Email::Release() {
-    ULONG refs = ::InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return refs;
 }
 
 // No exception leaves through a COM method: the only one the texts can raise is

@@ -13,16 +13,13 @@ namespace tolvane {
 // Free-threaded: its reference count is interlocked, and the only state it keeps is its
 // own session, which Init replaces and each send copies under the object's own lock,
 // so calls from any thread may overlap.
-class Email final : public DispatchImpl<IEmail, &IID_IEmail> {
+class Email final : public DualObject<IEmail, &IID_IEmail> {
 public:
     Email();
     Email(const Email&) = delete;
     Email& operator=(const Email&) = delete;
 
     // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IEmail
     STDMETHODIMP Init(BSTR bstrMailServer, BSTR bstrTo, BSTR bstrSubject, unsigned long dwPortIn) override;
@@ -38,10 +35,9 @@ public:
     static HRESULT Create(REFIID riid, void** object) { return CreateComObject<Email>(riid, object); }
 
 private:
-    ~Email();
+    ~Email() override;
     EmailSession Session();
 
-    LONG refs_ = 1;
     CRITICAL_SECTION sessionGuard_;
     EmailSession session_;
 };

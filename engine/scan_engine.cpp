@@ -70,24 +70,6 @@ std::string ReadInstallFolder() {
     return folder;
 }
 
-STDMETHODIMP ScanEngine::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IScanEngine ||
-        riid == IID_IScanEngineShellExtHelper) {
-        *object = static_cast<IScanEngineShellExtHelper*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) ScanEngine::Release() {
-    ULONG refs = ::InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return refs;
-}
-
 void ScanEngine::CreateRunObjects() {
     if (processPaths_ && signatures_ && inspector_) return;
     if (!processPaths_) processPaths_ = std::make_unique<std::vector<std::string>>();

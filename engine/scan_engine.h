@@ -17,14 +17,10 @@ namespace tolvane {
 
 class ProcessInspector;
 
-class ScanEngine final : public DispatchImpl<IScanEngineShellExtHelper, &IID_IScanEngineShellExtHelper> {
+class ScanEngine final
+    : public DualObject<IScanEngineShellExtHelper, &IID_IScanEngineShellExtHelper, &IID_IScanEngine> {
 public:
     ScanEngine();
-
-    // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IScanEngine
     STDMETHODIMP DetectOrx(long* pVal) override;
@@ -49,7 +45,7 @@ public:
     static HRESULT Create(REFIID riid, void** object) { return CreateComObject<ScanEngine>(riid, object); }
 
 private:
-    ~ScanEngine();
+    ~ScanEngine() override;
     void CreateRunObjects();
     void CreateInspector();
     DWORD LoadSignatures();
@@ -60,7 +56,6 @@ private:
     void WriteDetectionReport();
     void CloseLog();
 
-    LONG refs_ = 1;
     std::unique_ptr<ProcessInspector> inspector_;
     bool shellExtensionMode_ = false;
     bool signaturesLoaded_ = false;

@@ -7,12 +7,11 @@
 
 namespace tolvane {
 
-ScanEngine::ScanEngine() : installFolder_(ReadInstallFolder()) { LockModule(); }
+ScanEngine::ScanEngine() : installFolder_(ReadInstallFolder()) {}
 
 ScanEngine::~ScanEngine() {
     detectors_.clear();
     CloseLog();
-    UnlockModule();
 }
 
 void ScanEngine::CreateInspector() {

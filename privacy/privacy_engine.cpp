@@ -18,28 +18,9 @@ std::string CurrentFolder() {
 }  // namespace
 
 PrivacyEngine::PrivacyEngine()
-    : signatureFolder_(CurrentFolder()), inspector_(std::make_unique<ProcessInspector>()) {
-    LockModule();
-}
+    : signatureFolder_(CurrentFolder()), inspector_(std::make_unique<ProcessInspector>()) {}
 
-PrivacyEngine::~PrivacyEngine() { UnlockModule(); }
-
-STDMETHODIMP PrivacyEngine::QueryInterface(REFIID riid, void** object) {
-    if (!object) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IPrivacyEngine) {
-        *object = static_cast<IPrivacyEngine*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP_(ULONG) PrivacyEngine::Release() {
-    ULONG refs = ::InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return refs;
-}
+PrivacyEngine::~PrivacyEngine() = default;
 
 DWORD PrivacyEngine::LoadSignatures() {
     // A load that failed part-way leaves its records in place; reading the file again on

@@ -15,14 +15,11 @@ namespace tolvane {
 
 class ProcessInspector;
 
-class PrivacyEngine final : public DispatchImpl<IPrivacyEngine, &IID_IPrivacyEngine> {
+class PrivacyEngine final : public DualObject<IPrivacyEngine, &IID_IPrivacyEngine> {
 public:
     PrivacyEngine();
 
     // IUnknown
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return ::InterlockedIncrement(&refs_); }
-    STDMETHODIMP_(ULONG) Release() override;
 
     // IPrivacyEngine
     STDMETHODIMP Init() override;
@@ -35,10 +32,9 @@ public:
     static HRESULT Create(REFIID riid, void** object) { return CreateComObject<PrivacyEngine>(riid, object); }
 
 private:
-    ~PrivacyEngine();
+    ~PrivacyEngine() override;
     DWORD LoadSignatures();
 
-    LONG refs_ = 1;
     std::string signatureFolder_;  // empty when the current directory did not fit
     bool loaded_ = false;
     PrivacySignatures signatures_;
