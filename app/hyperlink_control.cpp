@@ -19,6 +19,9 @@ UINT_PTR RunCommand(const std::string& command, int show) { return ::WinExec(com
 
 LinkShell g_shell{ShellOpen, RunCommand};
 
+// Common controls before version 6 refuse the larger record of newer headers.
+const UINT kToolInfoSize = TTTOOLINFOA_V2_SIZE;
+
 // The default value of a key under HKEY_CLASSES_ROOT, if it fits the 260 bytes that
 // associations are read into.
 bool ReadClassText(const std::string& key, std::string& text) {
@@ -125,7 +128,7 @@ void HyperLinkControl::SetAddress(const std::string& address) {
     address_ = address;
     if (!Control()) return;
     ResizeToFit();
-    TOOLINFOA tool{sizeof tool, 0, Control(), 1};
+    TOOLINFOA tool{kToolInfoSize, 0, Control(), 1};
     tool.lpszText = const_cast<char*>(address_.c_str());
     ::SendMessageA(tooltip_.get(), TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
 }
@@ -240,7 +243,7 @@ void HyperLinkControl::CreateTooltip() {
     tooltip_.reset(::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP,
                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, Control(), nullptr,
                                      nullptr, nullptr));
-    TOOLINFOA tool{sizeof tool, 0, Control(), 1};
+    TOOLINFOA tool{kToolInfoSize, 0, Control(), 1};
     ::GetClientRect(Control(), &tool.rect);
     tool.lpszText = const_cast<char*>(address_.c_str());
     ::SendMessageA(tooltip_.get(), TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
