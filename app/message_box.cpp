@@ -34,6 +34,15 @@ int ShowMessage(UINT id, UINT type) { return Show(LoadMessage(id), type); }
 
 int ShowMessage(UINT id, unsigned long code, UINT type) { return Show(FormatMessageText(id, code), type); }
 
+int ShowMessage(UINT id, const std::string& argument, UINT type) {
+    std::string text = LoadMessage(id);
+    std::string::size_type at = text.find("%s");
+    if (at != std::string::npos) text.replace(at, 2, argument);
+    return Show(text, type);
+}
+
+int ShowText(const std::string& text, UINT type) { return Show(text, type); }
+
 MessageSink SetMessageSink(MessageSink sink) {
     MessageSink previous = g_sink;
     g_sink = sink;

@@ -2,17 +2,15 @@
 // quarantine layout and the original deleted only once its copy is complete on disk.
 #pragma once
 
+#include "quarantine_copy.h"
+
 #include <windows.h>
 
-#include <functional>
 #include <string>
 
 namespace tolvane {
 
 constexpr char kQuarantineFolderName[] = "Infected Files";
-
-// Reads the next block of the source: false on a failed read, 0 bytes at its end.
-using BlockReader = std::function<bool(HANDLE file, void* buffer, DWORD size, DWORD& bytesRead)>;
 
 // Writes the quarantine file of `source` at `destination` (replacing any file there) and
 // then deletes `source`. Returns ERROR_SUCCESS or the system error of the failed step; after

@@ -1,0 +1,167 @@
+#include "quarantine_manager.h"
+
+#include "message_box.h"
+#include "quarantine_format.h"
+#include "resource.h"
+#include "settings_store.h"
+#include "unique_handle.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace tolvane {
+namespace {
+
+constexpr UINT kReport = MB_OK | MB_ICONINFORMATION;
+
+unique_file OpenQuarantineFile(const std::string& path) {
+    return unique_file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Leaves the file positioned at the content. A file cut short inside the header gives
+// the path it holds, if a zero ends it, and no content.
+DWORD ReadFormerPath(HANDLE file, std::string& path) {
+    std::uint8_t header[sizeof(QuarantineHeader)];
+    DWORD got = 0;
+    if (!::ReadFile(file, header, sizeof header, &got, nullptr)) return LastErrorOr(ERROR_READ_FAULT);
+    return ParseQuarantinePath(header, got, path) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+
+bool IsDeviceName(std::string step) {
+    step = step.substr(0, step.find('.'));
+    while (!step.empty() && step.back() == ' ') step.pop_back();
+    std::transform(step.begin(), step.end(), step.begin(), [](unsigned char c) { return std::toupper(c); });
+    if (step == "CON" || step == "PRN" || step == "AUX" || step == "NUL" || step == "CLOCK$") return true;
+    return step.size() == 4 && (step.compare(0, 3, "COM") == 0 || step.compare(0, 3, "LPT") == 0) &&
+           step[3] >= '1' && step[3] <= '9';
+}
+
+// The steps after the drive ("C:") or the share's server ("\\server"); empty when the path
+// has neither form. "\\.\" and "\\?\" name devices and raw paths, not files.
+std::string StepsOf(const std::string& path) {
+    if (path.size() > 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+        path[2] == '\\')
+        return path.substr(2);
+    if (path.size() > 2 && path.compare(0, 2, "\\\\") == 0 && path[2] != '.' && path[2] != '?')
+        return path.substr(1);
+    return std::string();
+}
+
+}  // namespace
+
+std::string QuarantineFolder(const std::string& installDirectory) {
+    return installDirectory + "\\" + kQuarantineFolderName;
+}
+
+std::vector<std::string> ListQuarantine(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    unique_find find(::FindFirstFileA((folder + "\\*.*").c_str(), &found));
+    if (!find) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    } while (::FindNextFileA(find.get(), &found));
+    return names;
+}
+
+std::string QuarantinedFrom(const std::string& quarantineFile) {
+    std::string path;
+    unique_file file = OpenQuarantineFile(quarantineFile);
+    if (!file || ReadFormerPath(file.get(), path) != ERROR_SUCCESS) return std::string();
+    return path;
+}
+
+bool IsRestorablePath(const std::string& path) {
+    std::string steps = StepsOf(path);
+    if (steps.empty() || steps.find_first_of(":*?\"<>|/") != std::string::npos) return false;
+    if (std::any_of(path.begin(), path.end(), [](unsigned char c) { return c < 32; })) return false;
+    // Every step after the leading backslash must name something real.
+    for (std::size_t begin = 1; begin <= steps.size();) {
+        std::size_t end = std::min(steps.find('\\', begin), steps.size());
+        std::string step = steps.substr(begin, end - begin);
+        if (step.empty() || step == "." || step == ".." || IsDeviceName(step)) return false;
+        begin = end + 1;
+    }
+    return true;
+}
+
+DWORD RestoreQuarantinedFile(const std::string& quarantineFile, const BlockReader& reader,
+                             const BlockWriter& writer) {
+    unique_file in = OpenQuarantineFile(quarantineFile);
+    if (!in) return LastErrorOr(ERROR_OPEN_FAILED);
+    std::string formerPath;
+    if (DWORD error = ReadFormerPath(in.get(), formerPath)) return error;
+    if (!IsRestorablePath(formerPath)) return ERROR_BAD_PATHNAME;
+    unique_file out(::CreateFileA(formerPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) return LastErrorOr(ERROR_OPEN_FAILED);
+    // The quarantine file goes only once its content is whole on disk at the former path.
+    if (DWORD error = FinishCopy(out, formerPath, CopyScrambledBlocks(in.get(), out.get(), reader, writer)))
+        return error;
+    in.reset();
+    // A quarantine file that cannot be deleted merely stays listed; the restore happened.
+    ::DeleteFileA(quarantineFile.c_str());
+    return ERROR_SUCCESS;
+}
+
+void StopConfirming(UINT question) {
+    unique_hkey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
+    const char* name = question == IDS_CONFIRM_RESTORE ? "ConfirmRestore" : "ConfirmDelete";
+    std::int32_t off = 0;
+    ::RegSetValueExA(key.get(), name, 0, REG_BINARY, reinterpret_cast<const BYTE*>(&off), sizeof off);
+}
+
+void QuarantineManager::Refresh() {
+    files_ = ListQuarantine(folder_);
+    LoadSettings();
+    if (refreshed_) refreshed_();
+}
+
+void QuarantineManager::Restore(const std::vector<std::string>& selected, const ConfirmQuestion& confirm) {
+    if (selected.empty() || !Confirmed(confirmRestore_ == 1, IDS_CONFIRM_RESTORE, confirm)) return;
+    for (const std::string& name : selected) {
+        std::string path = folder_ + "\\" + name;
+        if (RestoreQuarantinedFile(path) != ERROR_SUCCESS) ShowMessage(IDS_RESTORE_FAILED, path);
+    }
+    Refresh();
+    ShowMessage(IDS_FILES_RESTORED, kReport);
+}
+
+void QuarantineManager::Delete(const std::vector<std::string>& selected, const ConfirmQuestion& confirm) {
+    if (selected.empty() || !Confirmed(confirmDelete_ == 1, IDS_CONFIRM_DELETE, confirm)) return;
+    for (const std::string& name : selected) ::DeleteFileA((folder_ + "\\" + name).c_str());
+    Refresh();
+    ShowMessage(IDS_FILES_DELETED, kReport);
+}
+
+bool QuarantineManager::Confirmed(bool ask, UINT question, const ConfirmQuestion& confirm) const {
+    return !ask || (confirm && confirm(question));
+}
+
+// Booleans are 4 bytes and taken only as 0 or 1, whatever type they were stored with.
+void QuarantineManager::LoadSettings() {
+    unique_hkey key;
+    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKeyPath, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
+    for (auto [name, field] : {std::make_pair("ConfirmDelete", &confirmDelete_),
+                               std::make_pair("ConfirmRestore", &confirmRestore_)}) {
+        DWORD value = 0, size = sizeof value;
+        if (::RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
+                ERROR_SUCCESS &&
+            size == sizeof value && (value == 0 || value == 1))
+            *field = static_cast<std::int32_t>(value);
+    }
+    // The engine writes the date as 12 bytes; anything longer is not its date.
+    unique_hkey engine;
+    char date[12];
+    DWORD size = sizeof date, type = REG_NONE;
+    if (::RegOpenKeyExA(key.get(), "Engine", 0, KEY_ALL_ACCESS, engine.put()) == ERROR_SUCCESS &&
+        ::RegQueryValueExA(engine.get(), "VirusDefsDate", nullptr, &type, reinterpret_cast<BYTE*>(date), &size) ==
+            ERROR_SUCCESS &&
+        type == REG_SZ)
+        definitionsDate_.assign(date, strnlen(date, size));
+}
+
+}  // namespace tolvane
