@@ -34,6 +34,8 @@ int ShowMessage(UINT id, UINT type) { return Show(LoadMessage(id), type); }
 
 int ShowMessage(UINT id, unsigned long code, UINT type) { return Show(FormatMessageText(id, code), type); }
 
+int ShowMessageText(const std::string& text, UINT type) { return Show(text, type); }
+
 MessageSink SetMessageSink(MessageSink sink) {
     MessageSink previous = g_sink;
     g_sink = sink;
