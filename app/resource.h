@@ -19,3 +19,14 @@
 // The Options page's links to the maker.
 #define IDS_SUPPORT_MAIL_LINK 57408
 #define IDS_WEB_LINK 57409
+
+// The update client's progress window (update.rc) and messages.
+#define IDD_DOWNLOAD_PROGRESS 7100
+#define IDC_UPDATE_STATUS 7101
+#define IDC_UPDATE_PERCENT 7102
+#define IDC_UPDATE_PROGRESS 7103
+#define IDS_UPDATE_DOWNLOADED 57380
+#define IDS_UPDATE_NOT_NEEDED 57381
+#define IDS_UPDATE_CANCELED 57382
+#define IDS_UPDATE_FAILED 57383
+#define IDS_UPDATE_SERVER_UNREACHABLE 57411

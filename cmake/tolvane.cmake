@@ -52,3 +52,13 @@ function(tolvane_add_test)
       ENVIRONMENT "TOLVANE_PREFIX=${TOLVANE_PREFIX}")
   endif()
 endfunction()
+
+# A loopback server script (on tests/loopback_server.py) as the CTest fixture `name`:
+# started in `folder` on a free port of 127.0.0.1 before the tests that require the
+# fixture, and ended after them whatever they did.
+function(tolvane_loopback_server name script folder)
+  add_test(NAME ${name}_start COMMAND /usr/bin/python3 ${script} start ${folder})
+  add_test(NAME ${name}_stop COMMAND /usr/bin/python3 ${script} stop ${folder})
+  set_tests_properties(${name}_start PROPERTIES FIXTURES_SETUP ${name} TIMEOUT 60)
+  set_tests_properties(${name}_stop PROPERTIES FIXTURES_CLEANUP ${name} TIMEOUT 60)
+endfunction()

@@ -16,13 +16,13 @@ leaves nothing behind for long.
 """
 import asyncio
 import os
-import shutil
 import signal
 import socket
-import subprocess
 import sys
-import time
 import uuid
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+import loopback_server  # noqa: E402
 
 LIFETIME = 900
 
@@ -57,10 +57,7 @@ def serve(folder):
         lambda: SMTP(handler, hostname="tolvane-sink", loop=loop), sock=listener))
     loop.add_signal_handler(signal.SIGTERM, loop.stop)
     loop.call_later(LIFETIME, loop.stop)
-    port_file = os.path.join(folder, "port")
-    with open(port_file + ".tmp", "w") as f:
-        f.write("%d\n" % listener.getsockname()[1])
-    os.replace(port_file + ".tmp", port_file)
+    loopback_server.write_port(folder, listener.getsockname()[1])
     try:
         loop.run_forever()
     finally:
@@ -68,54 +65,5 @@ def serve(folder):
         loop.close()
 
 
-def start(folder):
-    stop(folder)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(os.path.join(folder, "messages"))
-    # Its own session and no descriptor of ours: CTest reads this script's output
-    # through a pipe and must not wait for the server to close it.
-    with open(os.path.join(folder, "server.log"), "wb") as log:
-        child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder],
-                                 stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                 start_new_session=True, close_fds=True)
-    with open(os.path.join(folder, "pid"), "w") as f:
-        f.write("%d\n" % child.pid)
-    deadline = time.monotonic() + 20
-    while time.monotonic() < deadline:
-        if os.path.exists(os.path.join(folder, "port")):
-            print("smtp sink on port", open(os.path.join(folder, "port")).read().strip())
-            return 0
-        if child.poll() is not None:
-            break
-        time.sleep(0.05)
-    child.kill()
-    child.wait()
-    sys.stderr.write(open(os.path.join(folder, "server.log")).read())
-    sys.stderr.write("smtp sink did not start\n")
-    return 1
-
-
-def stop(folder):
-    pid_file = os.path.join(folder, "pid")
-    try:
-        pid = int(open(pid_file).read())
-    except (OSError, ValueError):
-        return 0
-    try:
-        os.kill(pid, signal.SIGTERM)
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            os.kill(pid, 0)
-            time.sleep(0.05)
-        os.kill(pid, signal.SIGKILL)
-    except ProcessLookupError:
-        pass
-    os.remove(pid_file)
-    return 0
-
-
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] not in ("start", "stop", "serve"):
-        sys.stderr.write(__doc__)
-        sys.exit(2)
-    sys.exit({"start": start, "stop": stop, "serve": serve}[sys.argv[1]](sys.argv[2]) or 0)
+    loopback_server.main(__file__, __doc__, lambda folder: os.makedirs(os.path.join(folder, "messages")), serve)

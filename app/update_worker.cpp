@@ -1,0 +1,97 @@
+// The update worker: fetches the version file, compares, and fetches what is newer.
+#include "update_run.h"
+#include "update_transfer.h"
+#include "update_version_file.h"
+
+#include <cstring>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace tolvane {
+
+namespace {
+
+// The real file has a few lines; more than this is not a version file, and is not read whole.
+constexpr DWORD kMaxVersionFile = 64 * 1024;
+
+std::optional<std::string> ReadVersionFile(const std::string& path) {
+    unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return std::nullopt;
+    std::string bytes(kMaxVersionFile, '\0');
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), bytes.data(), kMaxVersionFile, &read, nullptr)) return std::nullopt;
+    bytes.resize(read);
+    return bytes;
+}
+
+// The comparison's value, or empty when the version file cannot be read or its date does
+// not split. The local copy goes either way.
+std::optional<int> CompareWithServer(UpdateRun& run, const DefsDate& localDate) {
+    const std::string& path = run.transfers[kLocalVersionFile];
+    std::optional<std::string> bytes = ReadVersionFile(path);
+    ::DeleteFileA(path.c_str());
+    if (!bytes) return std::nullopt;
+    VersionFile remote = ParseVersionFile(*bytes);
+    std::optional<int> need = CompareVersions(remote, localDate, run.localEngine);
+    if (need && (*need & kNewerEngines)) run.remoteEngine = RemoteEngineVersion(remote);
+    return need;
+}
+
+std::vector<std::pair<TransferEntry, TransferEntry>> TransfersFor(int need) {
+    std::vector<std::pair<TransferEntry, TransferEntry>> list;
+    if (need & kNewerDefs) {
+        list.emplace_back(kRemoteTrojanSigs, kLocalTrojanSigs);
+        list.emplace_back(kRemotePrivacySigs, kLocalPrivacySigs);
+    }
+    if (need & kNewerEngines) {
+        list.emplace_back(kRemoteScanEngine, kStagedScanEngine);
+        list.emplace_back(kRemotePrivacyEngine, kStagedPrivacyEngine);
+    }
+    return list;
+}
+
+// False when the run ended early with a failure.
+bool Work(UpdateRun& run) {
+    ShowStatus(run, "Contacting update server and checking for updates...");
+    std::optional<DefsDate> localDate = SplitDate(run.localDate);
+    if (!localDate) return false;
+    switch (TransferFile(run, run.transfers[kRemoteVersionFile], run.transfers[kLocalVersionFile])) {
+    case TransferOutcome::Done: break;
+    case TransferOutcome::Failed: return true;  // the result says why already
+    case TransferOutcome::Aborted: return false;
+    }
+    std::optional<int> need = CompareWithServer(run, *localDate);
+    if (!need) return false;
+    run.result = *need;
+    // A file that fails has set the result to failed; the ones after it are still fetched.
+    for (auto [remote, local] : TransfersFor(*need))
+        if (TransferFile(run, run.transfers[remote], run.transfers[local]) == TransferOutcome::Aborted) return false;
+    ShowStatus(run, "Closing connection...");
+    return true;
+}
+
+}  // namespace
+
+std::array<std::string, kTransferCount> BuildTransferList(const UpdateOptionsRecord& options,
+                                                          const std::string& windowsDirectory) {
+    // The fields are fixed-width and may lack their NUL when a stored value filled them.
+    std::string server(options.FTPServer, strnlen(options.FTPServer, sizeof options.FTPServer));
+    std::string path(options.Path, strnlen(options.Path, sizeof options.Path));
+    return {server,
+            path + "tsigs.ini", windowsDirectory + "\\tsigs.ini",
+            path + "tsigs.kws", "tsigs.kws",
+            path + "psigs.kws", "psigs.kws",
+            path + "kwreng32.dl_", "kwreng32.tmp",
+            path + "hyseng32.dl_", "hyseng32.tmp"};
+}
+
+DWORD WINAPI UpdateWorker(void* parameter) {
+    UpdateRun& run = *static_cast<UpdateRun*>(parameter);
+    if (!Work(run)) run.result = kUpdateFailed;
+    run.done = 1;
+    return 0;
+}
+
+}  // namespace tolvane
