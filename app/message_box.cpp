@@ -32,6 +32,8 @@ std::string FormatMessageText(UINT id, unsigned long code) {
 
 int ShowMessage(UINT id, UINT type) { return Show(LoadMessage(id), type); }
 
+int ShowText(const std::string& text, UINT type) { return Show(text, type); }
+
 int ShowMessage(UINT id, unsigned long code, UINT type) { return Show(FormatMessageText(id, code), type); }
 
 MessageSink SetMessageSink(MessageSink sink) {

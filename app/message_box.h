@@ -15,6 +15,7 @@ std::string FormatMessageText(UINT id, unsigned long code);
 // Returns the button pressed (IDOK, IDYES, ...).
 int ShowMessage(UINT id, UINT type = MB_OK | MB_ICONEXCLAMATION);
 int ShowMessage(UINT id, unsigned long code, UINT type = MB_OK | MB_ICONEXCLAMATION);
+int ShowText(const std::string& text, UINT type = MB_OK | MB_ICONEXCLAMATION);
 
 // Where messages go instead of a message box, for tests, which nobody clicks; returns the
 // previous one. Null puts the message box back.
