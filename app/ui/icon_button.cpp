@@ -155,14 +155,18 @@ void CIconButton::Draw(const DRAWITEMSTRUCT& item) const {
         textRect.left = icon_ ? iconLeft + iconSize_ : rect.left;
         ::OffsetRect(&textRect, shift, shift);
         ::SetBkMode(dc, TRANSPARENT);
-        UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
         if (disabled) {
-            ::DrawStateA(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(text), length, textRect.left, textRect.top,
-                         textRect.right - textRect.left, textRect.bottom - textRect.top,
+            // Drawn in the disabled style from its top left corner, so centred by hand.
+            RECT measured = textRect;
+            ::DrawTextA(dc, text, length, &measured, DT_SINGLELINE | DT_CALCRECT);
+            int textWidth = measured.right - measured.left, textHeight = measured.bottom - measured.top;
+            ::DrawStateA(dc, nullptr, nullptr, reinterpret_cast<LPARAM>(text), length,
+                         textRect.left + (textRect.right - textRect.left - textWidth) / 2,
+                         textRect.top + (textRect.bottom - textRect.top - textHeight) / 2, textWidth, textHeight,
                          DST_PREFIXTEXT | DSS_DISABLED);
         } else {
             ::SetTextColor(dc, lit ? hotText_ : text_);
-            ::DrawTextA(dc, text, length, &textRect, format);
+            ::DrawTextA(dc, text, length, &textRect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
         }
     }
 }

@@ -20,6 +20,7 @@ using namespace tolvane::test;
 namespace {
 
 const std::string kEngine = std::string(kProductKey) + "\\Engine";
+const std::string kAdminAlert = std::string(kProductKey) + "\\AdminAlert";
 
 DWORD ReadDword(const std::string& key, const char* name) {
     DWORD type = 0;
@@ -142,14 +143,19 @@ TEST_F(ProgramStartTest, FirstStartWritesDefaultsAndASecondCopyEndsAtOnceWithout
     EXPECT_EQ(0, std::memcmp(&stored.AutoScan, &Settings().AutoScan, offsetof(AppSettings, UpdateOptions)))
         << "every setting stored with its default";
 
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "MailTo", "changed@example.org"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kAdminAlert, "MailTo", "changed@example.org"));
     TolvaneProcess second;
     ASSERT_TRUE(second.Started());
     EXPECT_TRUE(second.Exited(10000));
     EXPECT_EQ(0u, second.ExitCode());
-    EXPECT_EQ("changed@example.org", ReadString(HKEY_LOCAL_MACHINE, kProductKey, "MailTo"))
+    EXPECT_EQ("changed@example.org", ReadString(HKEY_LOCAL_MACHINE, kAdminAlert, "MailTo"))
         << "the second copy saved settings it never loaded";
 
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(::SendMessageTimeoutA(frame, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 10000, &answer));
+    EXPECT_EQ(TRUE, answer) << "the program lets Windows end";
+    EXPECT_EQ(Settings().MailTo, ReadString(HKEY_LOCAL_MACHINE, kAdminAlert, "MailTo"))
+        << "the settings the program holds are saved before Windows ends";
     ::PostMessageA(frame, WM_CLOSE, 0, 0);
     EXPECT_TRUE(first.Exited(10000));
     EXPECT_EQ(0u, first.ExitCode());

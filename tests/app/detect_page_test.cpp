@@ -12,6 +12,7 @@
 
 #include <commctrl.h>
 
+#include <cstdlib>
 #include <functional>
 
 using namespace tolvane;
@@ -98,6 +99,35 @@ protected:
         }
         return rows;
     }
+    // The main window as drawn, into the build folder for review, when the run asks for it.
+    void SaveScreenshot(const char* name) {
+        const char* folder = std::getenv("TOLVANE_SCREENSHOTS");
+        if (!folder) return;
+        ::RedrawWindow(sheet_, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        ::Sleep(300);
+        RECT rect;
+        ::GetWindowRect(sheet_, &rect);
+        int width = rect.right - rect.left, height = rect.bottom - rect.top;
+        HDC screen = ::GetDC(nullptr);
+        HDC memory = ::CreateCompatibleDC(screen);
+        unique_gdi bitmap(::CreateCompatibleBitmap(screen, width, height));
+        HGDIOBJ previous = ::SelectObject(memory, bitmap.get());
+        ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+        ::SelectObject(memory, previous);
+        BITMAPINFOHEADER info{sizeof info, width, height, 1, 24, BI_RGB};
+        std::vector<std::uint8_t> pixels(((width * 3 + 3) & ~3) * height);
+        ::GetDIBits(memory, static_cast<HBITMAP>(bitmap.get()), 0, height, pixels.data(),
+                    reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+        ::DeleteDC(memory);
+        ::ReleaseDC(nullptr, screen);
+        BITMAPFILEHEADER file{0x4D42, DWORD(sizeof(BITMAPFILEHEADER) + sizeof info + pixels.size()), 0, 0,
+                              DWORD(sizeof(BITMAPFILEHEADER) + sizeof info)};
+        std::vector<std::uint8_t> bytes(reinterpret_cast<std::uint8_t*>(&file),
+                                        reinterpret_cast<std::uint8_t*>(&file) + sizeof file);
+        bytes.insert(bytes.end(), reinterpret_cast<std::uint8_t*>(&info), reinterpret_cast<std::uint8_t*>(&info) + sizeof info);
+        bytes.insert(bytes.end(), pixels.begin(), pixels.end());
+        EXPECT_TRUE(WriteBytes(std::string(folder) + "\\" + name, bytes));
+    }
     std::vector<std::string> Texts(const CaughtMessages& caught) {
         std::vector<std::string> texts;
         for (const auto& shown : caught.shown()) texts.push_back(shown.text);
@@ -142,6 +172,7 @@ TEST_F(MainWindowTest, DetectListsTheRunningSpecimenAndRemoveQuarantinesIt) {
 
         Click(IDC_DETECT);
         EXPECT_EQ(std::vector<std::string>{"NetBus|" + path + "|TvNetBus"}, ListedRows());
+        SaveScreenshot("detect_remove_page.bmp");
         EXPECT_FALSE(Enabled(IDC_DETECT));
         EXPECT_TRUE(Enabled(IDC_REMOVE));
         EXPECT_TRUE(Enabled(IDC_RESULT_LIST));
