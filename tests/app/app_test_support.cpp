@@ -8,16 +8,18 @@ namespace tolvane::test {
 namespace {
 
 std::vector<ShownMessage> g_shown;
+int g_answer = IDOK;
 
 int Catch(const std::string& text, UINT type) {
     g_shown.push_back({text, type});
-    return IDOK;
+    return g_answer;
 }
 
 }  // namespace
 
-CaughtMessages::CaughtMessages() {
+CaughtMessages::CaughtMessages(int answer) {
     g_shown.clear();
+    g_answer = answer;
     SetMessageSink(Catch);
 }
 

@@ -13,10 +13,11 @@ struct ShownMessage {
     UINT type;
 };
 
-// Catches every message the code under test shows, for the life of the scope.
+// Catches every message the code under test shows, for the life of the scope, and
+// answers each with `answer`.
 class CaughtMessages {
 public:
-    CaughtMessages();
+    explicit CaughtMessages(int answer = IDOK);
     ~CaughtMessages();
     CaughtMessages(const CaughtMessages&) = delete;
     CaughtMessages& operator=(const CaughtMessages&) = delete;

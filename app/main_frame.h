@@ -1,0 +1,67 @@
+// The hidden main frame: it owns the two engines and the main window for the life of the
+// program, and ends the program when it is closed.
+#pragma once
+
+#include "my_property_sheet.h"
+#include "ui/window.h"
+
+#include "hyseng32.h"
+#include "kwreng32.h"
+
+#include <wrl/client.h>
+
+#include <functional>
+#include <memory>
+
+namespace tolvane {
+
+extern const char kMainFrameClass[];
+
+class CMainFrame : public CWindow {
+public:
+    CMainFrame() = default;
+    ~CMainFrame();
+    CMainFrame(const CMainFrame&) = delete;
+    CMainFrame& operator=(const CMainFrame&) = delete;
+
+    // Creates the frame hidden, with its engines and main window. A scan engine that
+    // cannot be created ends the process with status -1 after saying so.
+    bool Create();
+
+    // Opens the main window modally; "Quit" closes the frame afterwards.
+    void ShowMainWindow();
+    // Asks whether to download signature files for the engine error id (57360 to 57362);
+    // true when the caller should try the engine's Init again.
+    bool AskDownloadSignatures(unsigned long id);
+
+    IScanEngine* ScanEngine() const { return scanEngine_.Get(); }
+    IPrivacyEngine* PrivacyEngine() const { return privacyEngine_.Get(); }
+    CMyPropertySheet* Sheet() const { return sheet_.get(); }
+    bool QuitRequested() const { return quitRequested_; }
+
+    // Called when Windows asks to end the session (the frame agrees); the application
+    // saves its state there.
+    void OnEndSession(std::function<void()> handler) { endSession_ = std::move(handler); }
+    // Ends the message loop when the frame is destroyed (the program's frame does).
+    void QuitOnDestroy(bool quit) { quitOnDestroy_ = quit; }
+
+private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    bool OnCreate();
+    void CreatePrivacyEngine();
+    // The loop that offers new signature files until the engine's Init succeeds or the
+    // user or the error gives up; true when the engine is ready.
+    template <class Engine>
+    bool RecoverSignatures(Engine* engine);
+    void OnDestroy();
+
+    Microsoft::WRL::ComPtr<IScanEngine> scanEngine_;
+    Microsoft::WRL::ComPtr<IPrivacyEngine> privacyEngine_;
+    std::unique_ptr<CMyPropertySheet> sheet_;
+    bool quitRequested_ = false;
+    bool quitOnDestroy_ = false;
+    std::function<void()> endSession_;
+};
+
+}  // namespace tolvane
