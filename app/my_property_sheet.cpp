@@ -1,6 +1,7 @@
 #include "my_property_sheet.h"
 
 #include "message_box.h"
+#include "privacy_page.h"
 #include "resource.h"
 
 #include <commctrl.h>
@@ -25,6 +26,7 @@ CMyPropertySheet::CMyPropertySheet(IScanEngine* scanEngine, IPrivacyEngine* priv
     pages_.push_back(std::move(detect));
     // Further pages in tab order: Privacy Control (only with a privacy engine), Options,
     // Program Status and Updates.
+    if (privacyEngine_) pages_.push_back(std::make_unique<CPrivacyOptions>(privacyEngine_));
 }
 
 INT_PTR CMyPropertySheet::DoModal(HWND owner) {
