@@ -45,7 +45,9 @@ protected:
         ASSERT_TRUE(WriteBytes(folder_ + "\\work\\psigs.kws", PrivacyFileBytes(entries, records)));
     }
     void CreateFrame(bool withPrivacyEngine) {
-        if (withPrivacyEngine) ASSERT_EQ(S_OK, privacyModule_.Call("DllRegisterServer"));
+        if (withPrivacyEngine) {
+            ASSERT_EQ(S_OK, privacyModule_.Call("DllRegisterServer"));
+        }
         frame_ = std::make_unique<CMainFrame>();
         ASSERT_TRUE(frame_->Create());
         ASSERT_EQ(withPrivacyEngine, frame_->PrivacyEngine() != nullptr);
