@@ -25,6 +25,10 @@ CMyPropertySheet::CMyPropertySheet(IScanEngine* scanEngine, IPrivacyEngine* priv
     pages_.push_back(std::move(detect));
     // Further pages in tab order: Privacy Control (only with a privacy engine), Options,
     // Program Status and Updates.
+
+    auto options = std::make_unique<COptions>();
+    optionsPage_ = options.get();
+    pages_.push_back(std::move(options));
 }
 
 INT_PTR CMyPropertySheet::DoModal(HWND owner) {
