@@ -27,6 +27,10 @@ CMyPropertySheet::CMyPropertySheet(IScanEngine* scanEngine, IPrivacyEngine* priv
     // Further pages in tab order: Privacy Control (only with a privacy engine), Options,
     // Program Status and Updates.
     if (privacyEngine_) pages_.push_back(std::make_unique<CPrivacyOptions>(privacyEngine_));
+
+    auto options = std::make_unique<COptions>();
+    optionsPage_ = options.get();
+    pages_.push_back(std::move(options));
 }
 
 INT_PTR CMyPropertySheet::DoModal(HWND owner) {

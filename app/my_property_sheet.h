@@ -4,6 +4,7 @@
 #pragma once
 
 #include "detect_page.h"
+#include "options_page.h"
 #include "ui/icon_button.h"
 #include "ui/property_page_base.h"
 
@@ -29,6 +30,7 @@ public:
     HWND Handle() const { return hwnd_; }
     std::size_t PageCount() const { return pages_.size(); }
     CTolvaneDlg& DetectPage() { return *detectPage_; }
+    COptions& OptionsPage() { return *optionsPage_; }
 
 private:
     static int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM lParam);
@@ -38,6 +40,7 @@ private:
 
     std::vector<std::unique_ptr<CPropertyPageBase>> pages_;
     CTolvaneDlg* detectPage_;
+    COptions* optionsPage_;
     IPrivacyEngine* privacyEngine_;  // for the Privacy Control page; null without one
     UINT captionId_;
     HWND parent_;
