@@ -2,6 +2,8 @@
 
 #include "message_box.h"
 #include "resource.h"
+#include "install_directory.h"
+#include "status_page.h"
 
 #include <commctrl.h>
 
@@ -25,6 +27,9 @@ CMyPropertySheet::CMyPropertySheet(IScanEngine* scanEngine, IPrivacyEngine* priv
     pages_.push_back(std::move(detect));
     // Further pages in tab order: Privacy Control (only with a privacy engine), Options,
     // Program Status and Updates.
+
+    // Program Status and Updates, the last page.
+    pages_.push_back(std::make_unique<COptions2>(QuarantineFolder(InstallDirectory())));
 }
 
 INT_PTR CMyPropertySheet::DoModal(HWND owner) {

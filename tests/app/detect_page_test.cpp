@@ -158,7 +158,7 @@ TEST_F(MainWindowTest, DetectListsTheRunningSpecimenAndRemoveQuarantinesIt) {
     CaughtMessages caught;
     CreateFrame();
     EXPECT_EQ(nullptr, frame_->PrivacyEngine()) << "psigs.kws is missing and no download is available";
-    EXPECT_EQ(1u, frame_->Sheet()->PageCount());
+    EXPECT_EQ(2u, frame_->Sheet()->PageCount());
 
     WithMainWindow([&] {
         EXPECT_TRUE(Enabled(IDC_DETECT));
