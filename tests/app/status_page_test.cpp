@@ -155,6 +155,34 @@ TEST_F(StatusPageTest, ShowsTheStoredDateAndTheQuarantinedFilesAndUpdatesFromTha
     EXPECT_EQ("06/21/2000", g_updateDate);
 }
 
+// The pop-up opened by a right click over a file names where that file came from.
+TEST_F(StatusPageTest, RightClickOverAFileShowsItsFormerPath) {
+    Quarantine("first.exe", "one");
+    std::string menuText = "<no menu>";
+    WithStatusPage([&] {
+        HWND list = ::GetDlgItem(page_, IDC_QUARANTINE_LIST);
+        RECT item{};
+        ::SendMessageA(list, LB_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&item));
+        POINT pointer{item.left + 5, (item.top + item.bottom) / 2};
+        ::ClientToScreen(list, &pointer);
+        ::PostMessageA(page_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list), MAKELPARAM(pointer.x, pointer.y));
+        HWND menuWindow = nullptr;
+        for (int i = 0; i < 100 && !menuWindow; ++i) {
+            menuWindow = ::FindWindowA("#32768", nullptr);
+            if (!menuWindow || !::IsWindowVisible(menuWindow)) menuWindow = nullptr, ::Sleep(50);
+        }
+        ASSERT_NE(nullptr, menuWindow) << "no pop-up menu";
+        HMENU menu = reinterpret_cast<HMENU>(::SendMessageA(menuWindow, MN_GETHMENU, 0, 0));
+        char text[MAX_PATH] = {};
+        if (menu) ::GetMenuStringA(menu, 0, text, sizeof text, MF_BYPOSITION);
+        menuText = text;
+        ::PostMessageA(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+        for (int i = 0; i < 100 && ::IsWindowVisible(menuWindow); ++i) ::Sleep(50);
+        Settle();
+    });
+    EXPECT_EQ(install_ / "first.exe", menuText);
+}
+
 TEST_F(StatusPageTest, RestoreAsksUntilToldNotToAndPutsTheFileBackWhereItCameFrom) {
     std::string first = Quarantine("first.exe", "first content");
     std::string second = Quarantine("second.exe", "second content");
