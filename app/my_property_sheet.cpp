@@ -3,6 +3,8 @@
 #include "message_box.h"
 #include "privacy_page.h"
 #include "resource.h"
+#include "install_directory.h"
+#include "status_page.h"
 
 #include <commctrl.h>
 
@@ -31,6 +33,9 @@ CMyPropertySheet::CMyPropertySheet(IScanEngine* scanEngine, IPrivacyEngine* priv
     auto options = std::make_unique<COptions>();
     optionsPage_ = options.get();
     pages_.push_back(std::move(options));
+
+    // Program Status and Updates, the last page.
+    pages_.push_back(std::make_unique<COptions2>(QuarantineFolder(InstallDirectory())));
 }
 
 INT_PTR CMyPropertySheet::DoModal(HWND owner) {

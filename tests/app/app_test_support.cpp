@@ -39,4 +39,32 @@ bool SetDword(const std::string& key, const char* name, DWORD value, DWORD type)
     return SetRawValue(key, name, type, &value, sizeof value);
 }
 
+namespace {
+
+struct WindowSearch {
+    const std::string* title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchTitle(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<WindowSearch*>(data);
+    char text[128];
+    if (::IsWindowVisible(window) && ::GetWindowTextA(window, text, sizeof text) && *search->title == text) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND WaitForThreadWindow(DWORD thread, const std::string& title) {
+    WindowSearch search{&title, nullptr};
+    for (int i = 0; i < 100 && !search.found; ++i) {
+        ::EnumThreadWindows(thread, MatchTitle, reinterpret_cast<LPARAM>(&search));
+        if (!search.found) ::Sleep(50);
+    }
+    return search.found;
+}
+
 }  // namespace tolvane::test

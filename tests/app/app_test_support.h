@@ -28,4 +28,7 @@ public:
 bool SetRawValue(const std::string& key, const char* name, DWORD type, const void* data, DWORD size);
 bool SetDword(const std::string& key, const char* name, DWORD value, DWORD type = REG_DWORD);
 
+// A visible window of `thread` with this title; null after five seconds without one.
+HWND WaitForThreadWindow(DWORD thread, const std::string& title);
+
 }  // namespace tolvane::test

@@ -158,7 +158,7 @@ TEST_F(MainWindowTest, DetectListsTheRunningSpecimenAndRemoveQuarantinesIt) {
     CaughtMessages caught;
     CreateFrame();
     EXPECT_EQ(nullptr, frame_->PrivacyEngine()) << "psigs.kws is missing and no download is available";
-    EXPECT_EQ(2u, frame_->Sheet()->PageCount()) << "Detect/Remove and Options";
+    EXPECT_EQ(3u, frame_->Sheet()->PageCount()) << "Detect/Remove, Options and Program Status";
 
     WithMainWindow([&] {
         EXPECT_TRUE(Enabled(IDC_DETECT));

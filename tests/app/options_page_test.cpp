@@ -190,7 +190,7 @@ protected:
 TEST_F(OptionsPage, EditedOptionsReachTheRegistryWithTheirTypesWhenThePageIsLeft) {
     CaughtMessages caught;
     WithOptionsPage([&] {
-        EXPECT_EQ(2u, mainWindow_.PageCount());
+        EXPECT_EQ(3u, mainWindow_.PageCount()) << "Detect/Remove, Options and Program Status";
         EXPECT_EQ("Tolvane v3.5", Text(IDC_VERSION_TEXT));
         EXPECT_EQ(CB_ERR, IntervalChoice()) << "3 ms shows no interval";
         EXPECT_FALSE(Enabled(IDC_SCAN_INTERVAL));

@@ -161,7 +161,7 @@ TEST_F(PrivacyPageTest, RunningToolAndExistingKeyAreListedUnderTheNoticeTheSameO
     CreateFrame(true);
     std::string expected = LoadMessage(IDS_PRIVACY_FOUND) + "\tKeyed Monitor\n\t" + kToolName + "\n";
     WithSheet(*frame_->Sheet(), [&] {
-        EXPECT_EQ((std::vector<std::string>{"Detect/Remove", "Privacy Control", "Options"}), TabTitles());
+        EXPECT_EQ((std::vector<std::string>{"Detect/Remove", "Privacy Control", "Options", "Program Status and Updates"}), TabTitles());
         OpenPrivacyPage();
         EXPECT_EQ("", Shown(IDC_PRIVACY_RESULTS));
         for (int run = 1; run <= 2; ++run) {
@@ -199,9 +199,9 @@ TEST_F(PrivacyPageTest, WithoutAPrivacyEngineTheSheetHasNoPrivacyPage) {
     PutPrivacySignatures({}, {});
     CaughtMessages caught;
     CreateFrame(false);
-    EXPECT_EQ(2u, frame_->Sheet()->PageCount());
+    EXPECT_EQ(3u, frame_->Sheet()->PageCount());
     WithSheet(*frame_->Sheet(), [&] {
-        EXPECT_EQ((std::vector<std::string>{"Detect/Remove", "Options"}), TabTitles());
+        EXPECT_EQ((std::vector<std::string>{"Detect/Remove", "Options", "Program Status and Updates"}), TabTitles());
     });
     EXPECT_TRUE(caught.shown().empty()) << caught.shown()[0].text;
 }
