@@ -68,3 +68,11 @@
 #define IDS_UPDATE_CANCELED 57382
 #define IDS_UPDATE_FAILED 57383
 #define IDS_UPDATE_SERVER_UNREACHABLE 57411
+
+// The tray: its menu (which shares the icon's number), the framework's exit command,
+// the timers' messages and the alert mail's text.
+#define IDR_TRAY_MENU 140
+#define ID_APP_EXIT 57665
+#define IDS_ALERT_TEXT 57354
+#define IDS_TIMER_UNAVAILABLE 57373
+#define IDS_TIMER_KILL_FAILED 57374
