@@ -99,6 +99,14 @@ LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
         OnTimer(wParam);
         break;
+    case WM_CLOSE:
+        // A scan's message box or the main window runs a message loop with this frame's
+        // engines and sheet in use below it; the frame closes once they have returned.
+        if (scanInProgress_ || mainWindowOpen_) {
+            quitRequested_ = true;
+            return 0;
+        }
+        break;
     case WM_QUERYENDSESSION:
         if (endSession_) endSession_();
         return TRUE;
@@ -188,7 +196,9 @@ void CMainFrame::ShowMainWindow() {
     }
     trayIcon_.HideIcon();
     Show(SW_SHOWMINNOACTIVE);
+    mainWindowOpen_ = true;
     if (sheet_->DoModal(hwnd_) == IDOK) quitRequested_ = true;
+    mainWindowOpen_ = false;
     Show(SW_HIDE);
     trayIcon_.ShowIcon();
     if (Settings().TimedScanning) RestartScanTimer();
@@ -206,31 +216,38 @@ void CMainFrame::RunScan() {
     if (!InitScanEngine()) {
         scanEngine_->Close();
         Post(WM_CLOSE);
-    } else {
-        long found = 0;
-        if (FAILED(scanEngine_->DetectOrx(&found))) {
-            unsigned long code = 0;
-            scanEngine_->get_LastError(&code);
-            ShowMessage(static_cast<UINT>(code), UINT{MB_OK});
-            scanEngine_->Close();
-        } else {
-            if (found) {
-                if (Settings().AdminAlert) StartAdminAlert();
-                detectionPending = 1;
-                if (Settings().ShowUIOnTrojan) ShowMainWindow();
-                else StartFlashing();
-            } else {
-                if (!Settings().SilentMode) ShowMessage(IDS_NO_TROJANS, UINT{MB_OK});
-                scanEngine_->Close();
-            }
-            // While the icon flashes the findings wait for the user in the open engine
-            // run; a timed scan meanwhile would start a new run over them. The timer
-            // starts again when the main window has been open.
-            if (!quitRequested_ && Settings().TimedScanning && detectionPending != 1) RestartScanTimer();
-        }
+    } else if (DetectTrojans()) {
+        // While the icon flashes the findings wait for the user in the open engine
+        // run; a timed scan meanwhile would start a new run over them. The timer
+        // starts again when the main window has been open.
+        if (!quitRequested_ && Settings().TimedScanning && detectionPending != 1) RestartScanTimer();
     }
     scanInProgress_ = false;
     if (quitRequested_) Post(WM_CLOSE);
+}
+
+bool CMainFrame::DetectTrojans() {
+    long found = 0;
+    if (FAILED(scanEngine_->DetectOrx(&found))) {
+        unsigned long code = 0;
+        std::string text;
+        if (SUCCEEDED(scanEngine_->get_LastError(&code))) text = LoadMessage(static_cast<UINT>(code));
+        // As on the Detect/Remove page: never an empty box for a code without a text.
+        if (text.empty()) text = LoadMessage(IDS_UNSPECIFIED_ERROR);
+        ShowText(text, MB_OK | MB_ICONEXCLAMATION);
+        scanEngine_->Close();
+        return false;
+    }
+    if (!found) {
+        if (!Settings().SilentMode) ShowMessage(IDS_NO_TROJANS, UINT{MB_OK | MB_ICONINFORMATION});
+        scanEngine_->Close();
+        return true;
+    }
+    if (Settings().AdminAlert) StartAdminAlert();
+    detectionPending = 1;
+    if (Settings().ShowUIOnTrojan) ShowMainWindow();
+    else StartFlashing();
+    return true;
 }
 
 bool CMainFrame::InitScanEngine() {

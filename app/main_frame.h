@@ -73,6 +73,9 @@ private:
     // The scan engine's Init for one scan, with the download offer for bad signature
     // files; false when the program is to end.
     bool InitScanEngine();
+    // DetectOrx and what follows from its result; false when it failed, which leaves the
+    // scan timer stopped.
+    bool DetectTrojans();
 
     Microsoft::WRL::ComPtr<IScanEngine> scanEngine_;
     Microsoft::WRL::ComPtr<IPrivacyEngine> privacyEngine_;
@@ -82,6 +85,7 @@ private:
     UINT_PTR scanTimer_ = 0;
     UINT_PTR flashTimer_ = 0;
     bool scanInProgress_ = false;
+    bool mainWindowOpen_ = false;
     bool flashPhase_ = true;
     bool quitOnDestroy_ = false;
     std::function<void()> endSession_;

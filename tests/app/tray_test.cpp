@@ -208,6 +208,19 @@ BOOL CALLBACK FindPopupMenu(HWND window, LPARAM found) {
     return TRUE;
 }
 
+BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
+    char buffer[512];
+    if (::GetClassNameA(child, buffer, sizeof buffer) && ::lstrcmpiA(buffer, "Static") == 0)
+        *reinterpret_cast<std::string*>(text) += std::string(buffer, ::GetWindowTextA(child, buffer, sizeof buffer));
+    return TRUE;
+}
+
+std::string DialogText(HWND dialog) {
+    std::string text = dialog ? "" : "<nothing>";
+    if (dialog) ::EnumChildWindows(dialog, CollectStatic, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
 }  // namespace
 
 TEST_F(TrayTest, IconIsAddedWithItsTipAndItsMenuOpensTheMainWindowAndExits) {
@@ -345,7 +358,10 @@ TEST_F(TrayTest, TimedScansRunEveryIntervalAndReportNothingFoundUnlessSilent) {
     CreateFrame();
     EXPECT_NE(0u, frame_->ScanTimer());
     ASSERT_TRUE(PumpUntil([&] { return caught.shown().size() >= 2; }, 10000)) << "two timed scans";
-    for (const auto& shown : caught.shown()) EXPECT_EQ("No trojans were detected on your system.", shown.text);
+    for (const auto& shown : caught.shown()) {
+        EXPECT_EQ("No trojans were detected on your system.", shown.text);
+        EXPECT_EQ(UINT{MB_OK | MB_ICONINFORMATION}, shown.type);
+    }
     EXPECT_NE(0u, frame_->ScanTimer()) << "the timer runs on after a scan";
 
     Settings().SilentMode = 1;
@@ -355,6 +371,16 @@ TEST_F(TrayTest, TimedScansRunEveryIntervalAndReportNothingFoundUnlessSilent) {
     std::size_t after = caught.shown().size();
     PumpUntil([] { return false; }, 1000);
     EXPECT_EQ(after, caught.shown().size()) << "silent timed scans say nothing";
+}
+
+TEST_F(TrayTest, AutomaticScanWithUnusableSignatureFilesAndNoDownloadEndsTheProgram) {
+    ASSERT_TRUE(::DeleteFileA((folder_ + "\\tsigs.kws").c_str()));
+    Settings().AutoScan = 1;
+    CaughtMessages caught;
+    CreateFrame();
+    HWND frame = frame_->Handle();
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(frame); }, 10000)) << "the frame stays";
+    EXPECT_TRUE(caught.shown().empty()) << "no download to offer, so no question: " << caught.shown()[0].text;
 }
 
 TEST_F(TrayTest, TimedScanFindingATrojanWithoutTheWindowWaitsForTheUserAndMails) {
@@ -402,7 +428,8 @@ TEST_F(TrayTest, ProgramStartedWithAutoScanMailsFlashesOpensFromTheTrayAndExits)
     ASSERT_NE(nullptr, frame);
     ::PostMessageA(frame, kTrayCallback, 140, WM_LBUTTONDBLCLK);
     HWND sheet = WaitForWindow(info.dwProcessId, nullptr, "Tolvane v3.5");
-    ASSERT_NE(nullptr, sheet) << "a double-click on the icon opens the main window";
+    ASSERT_NE(nullptr, sheet) << "a double-click on the icon opens the main window; shown instead: "
+                              << DialogText(WaitForWindow(info.dwProcessId, "#32770", nullptr));
     HWND page = reinterpret_cast<HWND>(::SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
     // Another process's list hands out no texts, only its count.
     EXPECT_EQ(1, ::SendMessageA(::GetDlgItem(page, IDC_RESULT_LIST), LVM_GETITEMCOUNT, 0, 0))
