@@ -1,5 +1,6 @@
 #include "main_frame.h"
 
+#include "app_globals.h"
 #include "message_box.h"
 #include "resource.h"
 #include "settings_store.h"
@@ -14,8 +15,24 @@ const char kMainFrameClass[] = "TolvaneMainFrame";
 
 namespace {
 
+constexpr UINT kTrayCallbackMessage = WM_USER + 10;
+constexpr UINT_PTR kScanTimerEvent = 1224;
+constexpr UINT_PTR kFlashTimerEvent = 1225;
+constexpr UINT kFlashMilliseconds = 400;
+// Timer trouble is shown system-modal: it may come while no window of ours is open.
+constexpr UINT kTimerMessageType = MB_OK | MB_ICONEXCLAMATION | MB_SYSTEMMODAL;
+
 bool IsSignatureError(unsigned long code) {
     return code == IDS_SIGNATURE_READ || code == IDS_SIGNATURE_MAGIC || code == IDS_SIGNATURE_MISSING;
+}
+
+bool KillTimerOrSay(HWND window, UINT_PTR timer) {
+    if (::KillTimer(window, timer)) return true;
+    std::string text = LoadMessage(IDS_TIMER_KILL_FAILED);
+    std::size_t place = text.find("%u");
+    if (place != std::string::npos) text.replace(place, 2, std::to_string(static_cast<unsigned long>(timer)));
+    ShowText(text, kTimerMessageType);
+    return false;
 }
 
 bool RegisterFrameClass(WNDPROC procedure) {
@@ -74,6 +91,21 @@ LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             ShowMainWindow();
             return 0;
         }
+        if (LOWORD(wParam) == ID_APP_EXIT) {
+            Post(WM_CLOSE);
+            return 0;
+        }
+        break;
+    case WM_TIMER:
+        OnTimer(wParam);
+        break;
+    case WM_CLOSE:
+        // A scan's message box or the main window runs a message loop with this frame's
+        // engines and sheet in use below it; the frame closes once they have returned.
+        if (scanInProgress_ || mainWindowOpen_) {
+            quitRequested_ = true;
+            return 0;
+        }
         break;
     case WM_QUERYENDSESSION:
         if (endSession_) endSession_();
@@ -103,8 +135,11 @@ bool CMainFrame::OnCreate() {
     }
     if (!privacyEngine_) CreatePrivacyEngine();
     sheet_ = std::make_unique<CMyPropertySheet>(scanEngine_.Get(), privacyEngine_.Get(), IDS_CAPTION);
-    // The tray icon (icon IDI_TRAY, tip IDS_CAPTION), the automatic scan and the scan
-    // timer start here once the tray is part of the program.
+    std::string tip = LoadMessage(IDS_CAPTION);
+    trayIcon_.SetNotificationWnd(hwnd_, kTrayCallbackMessage);
+    trayIcon_.SetIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TRAY)), tip.c_str());
+    if (Settings().AutoScan) RunScan();
+    if (Settings().TimedScanning) RestartScanTimer();
     return true;
 }
 
@@ -114,20 +149,21 @@ void CMainFrame::CreatePrivacyEngine() {
         privacyEngine_.Reset();
         return;
     }
-    if (SUCCEEDED(privacyEngine_->Init()) || RecoverSignatures(privacyEngine_.Get())) return;
+    auto init = [this] { return privacyEngine_->Init(); };
+    if (SUCCEEDED(init()) || RecoverSignatures(privacyEngine_.Get(), init)) return;
     privacyEngine_->Close();
     privacyEngine_.Reset();
 }
 
-template <class Engine>
-bool CMainFrame::RecoverSignatures(Engine* engine) {
+template <class Engine, class InitCall>
+bool CMainFrame::RecoverSignatures(Engine* engine, InitCall init) {
     for (;;) {
         unsigned long code = 0;
         if (FAILED(engine->get_LastError(&code)) || !IsSignatureError(code)) return false;
         if (!AskDownloadSignatures(code)) return false;
-        if (SUCCEEDED(engine->Init())) break;
+        if (SUCCEEDED(init())) break;
     }
-    return SUCCEEDED(engine->Init());
+    return SUCCEEDED(init());
 }
 
 bool CMainFrame::AskDownloadSignatures(unsigned long id) {
@@ -151,15 +187,118 @@ bool CMainFrame::AskDownloadSignatures(unsigned long id) {
 
 void CMainFrame::ShowMainWindow() {
     quitRequested_ = false;
-    // The tray hides its icon and stops flashing and the scan timer here.
+    // "Open" while a scan that has found nothing yet runs would show an empty page.
+    if (scanInProgress_ && detectionPending == -1) return;
+    if (flashTimer_) StopFlashing();
+    if (scanTimer_) {
+        StopTimer(scanTimer_);
+        scanTimer_ = 0;
+    }
+    trayIcon_.HideIcon();
     Show(SW_SHOWMINNOACTIVE);
+    mainWindowOpen_ = true;
     if (sheet_->DoModal(hwnd_) == IDOK) quitRequested_ = true;
+    mainWindowOpen_ = false;
     Show(SW_HIDE);
+    trayIcon_.ShowIcon();
+    if (Settings().TimedScanning) RestartScanTimer();
+    if (quitRequested_ && !scanInProgress_) Post(WM_CLOSE);
     detectionPending = -1;
+}
+
+void CMainFrame::RunScan() {
+    if (scanInProgress_) return;
+    if (scanTimer_) {
+        StopTimer(scanTimer_);
+        scanTimer_ = 0;
+    }
+    scanInProgress_ = true;
+    if (!InitScanEngine()) {
+        scanEngine_->Close();
+        Post(WM_CLOSE);
+    } else if (DetectTrojans()) {
+        // While the icon flashes the findings wait for the user in the open engine
+        // run; a timed scan meanwhile would start a new run over them. The timer
+        // starts again when the main window has been open.
+        if (!quitRequested_ && Settings().TimedScanning && detectionPending != 1) RestartScanTimer();
+    }
+    scanInProgress_ = false;
     if (quitRequested_) Post(WM_CLOSE);
 }
 
+bool CMainFrame::DetectTrojans() {
+    long found = 0;
+    if (FAILED(scanEngine_->DetectOrx(&found))) {
+        unsigned long code = 0;
+        std::string text;
+        if (SUCCEEDED(scanEngine_->get_LastError(&code))) text = LoadMessage(static_cast<UINT>(code));
+        // As on the Detect/Remove page: never an empty box for a code without a text.
+        if (text.empty()) text = LoadMessage(IDS_UNSPECIFIED_ERROR);
+        ShowText(text, MB_OK | MB_ICONEXCLAMATION);
+        scanEngine_->Close();
+        return false;
+    }
+    if (!found) {
+        if (!Settings().SilentMode) ShowMessage(IDS_NO_TROJANS, UINT{MB_OK | MB_ICONINFORMATION});
+        scanEngine_->Close();
+        return true;
+    }
+    if (Settings().AdminAlert) StartAdminAlert();
+    detectionPending = 1;
+    if (Settings().ShowUIOnTrojan) ShowMainWindow();
+    else StartFlashing();
+    return true;
+}
+
+bool CMainFrame::InitScanEngine() {
+    const AppSettings& settings = Settings();
+    auto init = [this, &settings] { return scanEngine_->Init(settings.LoggingEnabled, settings.SilentMode); };
+    return SUCCEEDED(init()) || RecoverSignatures(scanEngine_.Get(), init);
+}
+
+void CMainFrame::RestartScanTimer() {
+    if (scanTimer_) StopTimer(scanTimer_);
+    scanTimer_ = 0;
+    scanTimer_ = StartScanTimer(static_cast<UINT>(Settings().ScanInterval));
+}
+
+UINT_PTR CMainFrame::StartScanTimer(UINT milliseconds) {
+    UINT_PTR timer = ::SetTimer(hwnd_, kScanTimerEvent, milliseconds, nullptr);
+    if (!timer) {
+        ShowMessage(IDS_TIMER_UNAVAILABLE, kTimerMessageType);
+        Settings().TimedScanning = 0;
+    }
+    return timer;
+}
+
+void CMainFrame::StopTimer(UINT_PTR timer) { KillTimerOrSay(hwnd_, timer); }
+
+void CMainFrame::StartFlashing() {
+    flashTimer_ = ::SetTimer(hwnd_, kFlashTimerEvent, kFlashMilliseconds, nullptr);
+    if (!flashTimer_) ShowMessage(IDS_TIMER_UNAVAILABLE, kTimerMessageType);
+}
+
+bool CMainFrame::StopFlashing() {
+    if (flashTimer_ && !KillTimerOrSay(hwnd_, flashTimer_)) return false;
+    flashTimer_ = 0;
+    trayIcon_.SetIcon(IDI_TRAY, false);
+    return true;
+}
+
+void CMainFrame::OnTimer(UINT_PTR event) {
+    if (event == kScanTimerEvent) {
+        RunScan();
+    } else if (event == kFlashTimerEvent) {
+        trayIcon_.SetIcon(flashPhase_ ? IDI_TRAY_ALERT : IDI_TRAY, false);
+        flashPhase_ = !flashPhase_;
+    }
+}
+
 void CMainFrame::OnDestroy() {
+    trayIcon_.RemoveIcon();
+    if (scanTimer_) ::KillTimer(hwnd_, scanTimer_);
+    if (flashTimer_) ::KillTimer(hwnd_, flashTimer_);
+    scanTimer_ = flashTimer_ = 0;
     sheet_.reset();
     privacyEngine_.Reset();
     scanEngine_.Reset();

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "my_property_sheet.h"
+#include "resource.h"
+#include "tray_icon.h"
 #include "ui/window.h"
 
 #include "hyseng32.h"
@@ -34,6 +36,17 @@ public:
     // true when the caller should try the engine's Init again.
     bool AskDownloadSignatures(unsigned long id);
 
+    // The tray's scheduling: one automatic or timed scan, and the timers behind the timed
+    // scans and the flashing icon.
+    void RunScan();
+    UINT_PTR StartScanTimer(UINT milliseconds);
+    void StopTimer(UINT_PTR timer);
+    void StartFlashing();
+    bool StopFlashing();
+    UINT_PTR ScanTimer() const { return scanTimer_; }
+    UINT_PTR FlashTimer() const { return flashTimer_; }
+    const CTrayIcon& TrayIcon() const { return trayIcon_; }
+
     IScanEngine* ScanEngine() const { return scanEngine_.Get(); }
     IPrivacyEngine* PrivacyEngine() const { return privacyEngine_.Get(); }
     CMyPropertySheet* Sheet() const { return sheet_.get(); }
@@ -52,14 +65,28 @@ private:
     void CreatePrivacyEngine();
     // The loop that offers new signature files until the engine's Init succeeds or the
     // user or the error gives up; true when the engine is ready.
-    template <class Engine>
-    bool RecoverSignatures(Engine* engine);
+    template <class Engine, class InitCall>
+    bool RecoverSignatures(Engine* engine, InitCall init);
     void OnDestroy();
+    void OnTimer(UINT_PTR event);
+    void RestartScanTimer();
+    // The scan engine's Init for one scan, with the download offer for bad signature
+    // files; false when the program is to end.
+    bool InitScanEngine();
+    // DetectOrx and what follows from its result; false when it failed, which leaves the
+    // scan timer stopped.
+    bool DetectTrojans();
 
     Microsoft::WRL::ComPtr<IScanEngine> scanEngine_;
     Microsoft::WRL::ComPtr<IPrivacyEngine> privacyEngine_;
     std::unique_ptr<CMyPropertySheet> sheet_;
     bool quitRequested_ = false;
+    CTrayIcon trayIcon_{IDR_TRAY_MENU};
+    UINT_PTR scanTimer_ = 0;
+    UINT_PTR flashTimer_ = 0;
+    bool scanInProgress_ = false;
+    bool mainWindowOpen_ = false;
+    bool flashPhase_ = true;
     bool quitOnDestroy_ = false;
     std::function<void()> endSession_;
 };

@@ -147,3 +147,11 @@
 #define IDS_PLUGIN_INSTALL_EXPORT_MISSING 57406
 #define IDS_PLUGIN_INSTALL_FAILED 57407
 #define IDS_PLUGIN_CHANGES_LATER 57417
+
+// The tray: its menu (which shares the icon's number), the framework's exit command,
+// the timers' messages and the alert mail's text.
+#define IDR_TRAY_MENU 140
+#define ID_APP_EXIT 57665
+#define IDS_ALERT_TEXT 57354
+#define IDS_TIMER_UNAVAILABLE 57373
+#define IDS_TIMER_KILL_FAILED 57374

@@ -21,6 +21,11 @@ namespace {
 
 const std::string kEngine = std::string(kProductKey) + "\\Engine";
 const std::string kAdminAlert = std::string(kProductKey) + "\\AdminAlert";
+// The program's folder holds no scan signatures, so its scan at start offers a download;
+// the tests answer no.
+const char kSignaturesQuestion[] =
+    "Tolvane could not load the signature files. The files may be missing or corrupt.  Would you like to "
+    "download the latest signature files?";
 
 DWORD ReadDword(const std::string& key, const char* name) {
     DWORD type = 0;
@@ -157,6 +162,8 @@ TEST_F(ProgramStartTest, FirstStartWritesDefaultsAndASecondCopyEndsAtOnceWithout
     EXPECT_EQ(Settings().MailTo, ReadString(HKEY_LOCAL_MACHINE, kAdminAlert, "MailTo"))
         << "the settings the program holds are saved before Windows ends";
     ::PostMessageA(frame, WM_CLOSE, 0, 0);
+    EXPECT_EQ(kSignaturesQuestion, first.AnswerMessage())
+        << "the first run scans at start, and the frame closes only after that scan";
     EXPECT_TRUE(first.Exited(10000));
     EXPECT_EQ(0u, first.ExitCode());
 }
@@ -167,6 +174,7 @@ TEST_F(ProgramStartTest, DiagnosticSwitchWritesTheInfoFileAndStartUpGoesOn) {
     HWND frame = program.Window(kMainFrameClass);
     ASSERT_NE(nullptr, frame);
     EXPECT_EQ(2776u, ReadBytes(kDiagnosticFile).size());
+    EXPECT_EQ(kSignaturesQuestion, program.AnswerMessage()) << "the scan at start goes on too";
     ::PostMessageA(frame, WM_CLOSE, 0, 0);
     EXPECT_TRUE(program.Exited(10000));
     ::DeleteFileA(kDiagnosticFile);

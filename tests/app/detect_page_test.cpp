@@ -28,6 +28,8 @@ protected:
         ASSERT_EQ(S_OK, privacyModule_.Call("DllRegisterServer"));
         Settings() = DefaultAppSettings();
         Settings().LoggingEnabled = 0;
+        // The page is driven by hand here; the frame's own scan at start is the tray's.
+        Settings().AutoScan = 0;
         detectionPending = -1;
     }
     void TearDown() override {

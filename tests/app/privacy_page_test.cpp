@@ -31,6 +31,7 @@ protected:
         DeleteTree(HKEY_CURRENT_USER, kToolKey);
         Settings() = DefaultAppSettings();
         Settings().LoggingEnabled = 0;
+        Settings().AutoScan = 0;  // the page is driven by hand; no scan at frame creation
     }
     void TearDown() override {
         frame_.reset();
