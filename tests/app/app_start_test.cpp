@@ -2,6 +2,7 @@
 // run, the diagnostic switch, a missing scan engine, and the staged engine modules put
 // in place at exit.
 #include "app_globals.h"
+#include "app_test_support.h"
 #include "diagnostic_dump.h"
 #include "main_frame.h"
 #include "plugin_module.h"
@@ -54,13 +55,6 @@ BOOL CALLBACK FindWindowOf(HWND window, LPARAM search) {
     return TRUE;
 }
 
-BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
-    char buffer[512];
-    if (::GetClassNameA(child, buffer, sizeof buffer) && ::lstrcmpiA(buffer, "Static") == 0)
-        *reinterpret_cast<std::string*>(text) += std::string(buffer, ::GetWindowTextA(child, buffer, sizeof buffer));
-    return TRUE;
-}
-
 // Tolvane.exe from beside the test program, run in the folder of the privacy signatures.
 class TolvaneProcess {
 public:
@@ -93,8 +87,7 @@ public:
     std::string AnswerMessage() {
         HWND box = Window("#32770");
         if (!box) return "";
-        std::string text;
-        ::EnumChildWindows(box, CollectStatic, reinterpret_cast<LPARAM>(&text));
+        std::string text = StaticText(box);
         ::PostMessageA(box, WM_COMMAND, IDOK, 0);
         return text;
     }

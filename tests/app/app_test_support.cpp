@@ -56,11 +56,30 @@ BOOL CALLBACK MatchTitle(HWND window, LPARAM data) {
     return TRUE;
 }
 
+BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
+    char buffer[512];
+    if (::GetClassNameA(child, buffer, sizeof buffer) && ::lstrcmpiA(buffer, "Static") == 0)
+        *reinterpret_cast<std::string*>(text) += std::string(buffer, ::GetWindowTextA(child, buffer, sizeof buffer));
+    return TRUE;
+}
+
 }  // namespace
 
-HWND WaitForThreadWindow(DWORD thread, const std::string& title) {
+std::vector<std::string> ShownTexts(const CaughtMessages& caught) {
+    std::vector<std::string> texts;
+    for (const auto& shown : caught.shown()) texts.push_back(shown.text);
+    return texts;
+}
+
+std::string StaticText(HWND dialog) {
+    std::string text;
+    ::EnumChildWindows(dialog, CollectStatic, reinterpret_cast<LPARAM>(&text));
+    return text;
+}
+
+HWND WaitForThreadWindow(DWORD thread, const std::string& title, DWORD milliseconds) {
     WindowSearch search{&title, nullptr};
-    for (int i = 0; i < 100 && !search.found; ++i) {
+    for (DWORD waited = 0; waited < milliseconds && !search.found; waited += 50) {
         ::EnumThreadWindows(thread, MatchTitle, reinterpret_cast<LPARAM>(&search));
         if (!search.found) ::Sleep(50);
     }

@@ -28,7 +28,12 @@ public:
 bool SetRawValue(const std::string& key, const char* name, DWORD type, const void* data, DWORD size);
 bool SetDword(const std::string& key, const char* name, DWORD value, DWORD type = REG_DWORD);
 
-// A visible window of `thread` with this title; null after five seconds without one.
-HWND WaitForThreadWindow(DWORD thread, const std::string& title);
+// A visible window of `thread` with this title; null when none came within the time.
+HWND WaitForThreadWindow(DWORD thread, const std::string& title, DWORD milliseconds = 5000);
+
+// The texts of the messages caught, in order.
+std::vector<std::string> ShownTexts(const CaughtMessages& caught);
+// The static controls' texts of a dialog (a message box's message), run together.
+std::string StaticText(HWND dialog);
 
 }  // namespace tolvane::test

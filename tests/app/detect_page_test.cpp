@@ -44,25 +44,12 @@ protected:
         ASSERT_TRUE(frame_->Create());
     }
 
-    static BOOL CALLBACK FindSheet(HWND window, LPARAM found) {
-        char title[64];
-        if (::IsWindowVisible(window) && ::GetWindowTextA(window, title, sizeof title) &&
-            std::string(title) == "Tolvane v3.5") {
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
     // Shows the main window on this thread while `script` drives it from another; the
     // window is hidden after the script unless the script closed it.
     void WithMainWindow(const std::function<void()>& script) {
         DWORD uiThread = ::GetCurrentThreadId();
         std::thread driver([&] {
-            sheet_ = nullptr;
-            for (int i = 0; i < 200 && !sheet_; ++i) {
-                ::Sleep(50);
-                ::EnumThreadWindows(uiThread, FindSheet, reinterpret_cast<LPARAM>(&sheet_));
-            }
+            sheet_ = WaitForThreadWindow(uiThread, "Tolvane v3.5", 10000);
             if (!sheet_) return ADD_FAILURE() << "the main window did not open";
             page_ = reinterpret_cast<HWND>(::SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
             script();
@@ -130,11 +117,6 @@ protected:
         std::memcpy(bytes.data() + sizeof file + sizeof info, pixels.data(), pixels.size());
         EXPECT_TRUE(WriteBytes(std::string(folder) + "\\" + name, bytes));
     }
-    std::vector<std::string> Texts(const CaughtMessages& caught) {
-        std::vector<std::string> texts;
-        for (const auto& shown : caught.shown()) texts.push_back(shown.text);
-        return texts;
-    }
 
     PluginModule scanModule_{"kwreng32.dll"};
     PluginModule privacyModule_{"hyseng32.dll"};
@@ -182,7 +164,7 @@ TEST_F(MainWindowTest, DetectListsTheRunningSpecimenAndRemoveQuarantinesIt) {
         EXPECT_TRUE(caught.shown().empty()) << caught.shown()[0].text;
 
         Click(IDC_REMOVE);
-        EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_REMOVAL_SUCCEEDED)}, Texts(caught));
+        EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_REMOVAL_SUCCEEDED)}, ShownTexts(caught));
         EXPECT_TRUE(ListedRows().empty());
         EXPECT_TRUE(Enabled(IDC_DETECT));
         EXPECT_FALSE(Enabled(IDC_REMOVE));
@@ -200,7 +182,7 @@ TEST_F(MainWindowTest, DetectFindingNothingSaysSoInSilentModeAndQuitEndsTheProgr
     CreateFrame();
     WithMainWindow([&] {
         Click(IDC_DETECT);
-        EXPECT_EQ(std::vector<std::string>{"No trojans were detected on your system."}, Texts(caught));
+        EXPECT_EQ(std::vector<std::string>{"No trojans were detected on your system."}, ShownTexts(caught));
         EXPECT_TRUE(ListedRows().empty());
         EXPECT_TRUE(Enabled(IDC_DETECT));
         EXPECT_FALSE(Enabled(IDC_REMOVE));

@@ -88,25 +88,12 @@ protected:
         Settings() = DefaultAppSettings();
     }
 
-    static BOOL CALLBACK FindSheet(HWND window, LPARAM found) {
-        char title[64];
-        if (::IsWindowVisible(window) && ::GetWindowTextA(window, title, sizeof title) &&
-            std::string(title) == "Tolvane v3.5") {
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
     // Shows the main window on this thread with the Options tab chosen while `script`
     // drives it from another; "Hide Window" closes it afterwards.
     void WithOptionsPage(const std::function<void()>& script) {
         DWORD uiThread = ::GetCurrentThreadId();
         std::thread driver([&] {
-            sheet_ = nullptr;
-            for (int i = 0; i < 200 && !sheet_; ++i) {
-                ::Sleep(50);
-                ::EnumThreadWindows(uiThread, FindSheet, reinterpret_cast<LPARAM>(&sheet_));
-            }
+            sheet_ = WaitForThreadWindow(uiThread, "Tolvane v3.5", 10000);
             if (!sheet_) return ADD_FAILURE() << "the main window did not open";
             SelectTab(kOptionsTab);
             script();

@@ -85,11 +85,6 @@ protected:
         if (post) ::PostMessageA(dialog, WM_COMMAND, command, button);
         else ::SendMessageA(dialog, WM_COMMAND, command, button);
     }
-    static std::vector<std::string> Texts(const CaughtMessages& caught) {
-        std::vector<std::string> texts;
-        for (const auto& shown : caught.shown()) texts.push_back(shown.text);
-        return texts;
-    }
 
     ScopedProductKey key_;
     TempDir plugins_;
@@ -109,7 +104,7 @@ TEST_F(PluginManagerTest, RemovesAndInstallsTheMovedEnginesButNeverTheCriticalOn
         EXPECT_EQ(std::vector<std::string>{"Tolvane Scan Engine"}, Installed(dialog)) << "the scan engine is critical";
         Press(dialog, IDOK, true);
     }));
-    EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_PLUGIN_CHANGES_LATER)}, Texts(caught));
+    EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_PLUGIN_CHANGES_LATER)}, ShownTexts(caught));
     EXPECT_EQ(0, CallExport(privacy_, "IsPluginRegistered"));
     EXPECT_EQ(1, CallExport(scan_, "IsPluginRegistered"));
 
@@ -141,7 +136,7 @@ TEST_F(PluginManagerTest, WithoutAPluginFolderSettingTheListsStayEmpty) {
         EXPECT_TRUE(Installed(dialog).empty());
         Press(dialog, IDOK, true);
     }));
-    EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_PLUGIN_CHANGES_LATER)}, Texts(caught))
+    EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_PLUGIN_CHANGES_LATER)}, ShownTexts(caught))
         << "said after every OK";
 }
 

@@ -54,23 +54,11 @@ protected:
         ASSERT_EQ(withPrivacyEngine, frame_->PrivacyEngine() != nullptr);
     }
 
-    static BOOL CALLBACK FindSheet(HWND window, LPARAM found) {
-        char title[64];
-        if (::IsWindowVisible(window) && ::GetWindowTextA(window, title, sizeof title) &&
-            std::string(title) == "Tolvane v3.5") {
-            *reinterpret_cast<HWND*>(found) = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
     // Shows `sheet` on this thread while `script` drives it from another, then hides it.
     void WithSheet(CMyPropertySheet& sheet, const std::function<void()>& script) {
         DWORD uiThread = ::GetCurrentThreadId();
         std::thread driver([&] {
-            for (int i = 0; i < 200 && !sheet_; ++i) {
-                ::Sleep(50);
-                ::EnumThreadWindows(uiThread, FindSheet, reinterpret_cast<LPARAM>(&sheet_));
-            }
+            if (!sheet_) sheet_ = WaitForThreadWindow(uiThread, "Tolvane v3.5", 10000);
             if (!sheet_) return ADD_FAILURE() << "the main window did not open";
             script();
             ::PostMessageA(sheet_, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
@@ -109,11 +97,6 @@ protected:
         char text[2048];
         int length = ::GetDlgItemTextA(page_, id, text, sizeof text);
         return std::string(text, length > 0 ? length : 0);
-    }
-    std::vector<std::string> Texts(const CaughtMessages& caught) {
-        std::vector<std::string> texts;
-        for (const auto& shown : caught.shown()) texts.push_back(shown.text);
-        return texts;
     }
 
     PluginModule scanModule_{"kwreng32.dll"};
@@ -216,7 +199,7 @@ TEST_F(PrivacyPageTest, FailedScanShowsTheEngineMessageClosesTheRunAndClaimsNoth
         OpenPrivacyPage();
         RunCheck();
         EXPECT_EQ(std::vector<std::string>{"Tolvane encountered an internal error: (FindProc 57358)"},
-                  Texts(caught));
+                  ShownTexts(caught));
         EXPECT_EQ("", Shown(IDC_PRIVACY_RESULTS)) << "a failed scan has not shown the machine clean";
         EXPECT_EQ("", Shown(IDC_PRIVACY_NOTICE));
     });

@@ -128,11 +128,6 @@ protected:
         Settle();
         return question;
     }
-    static std::vector<std::string> Texts(const CaughtMessages& caught) {
-        std::vector<std::string> texts;
-        for (const auto& shown : caught.shown()) texts.push_back(shown.text);
-        return texts;
-    }
 
     ScopedProductKey key_;
     TempDir install_;
@@ -206,7 +201,7 @@ TEST_F(StatusPageTest, RestoreAsksUntilToldNotToAndPutsTheFileBackWhereItCameFro
         EXPECT_EQ("first content", ReadText(install_ / "first.exe"));
         EXPECT_FALSE(FileExists(first));
         EXPECT_EQ(std::vector<std::string>{"second.exe.KWR"}, Listed());
-        EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_FILES_RESTORED)}, Texts(caught));
+        EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_FILES_RESTORED)}, ShownTexts(caught));
     });
     EXPECT_TRUE(FileExists(second));
 }
@@ -226,7 +221,7 @@ TEST_F(StatusPageTest, DeleteRemovesTheSelectedFilesOnceConfirmedAndNothingWitho
         ClickToAsk(IDC_DELETE);
         EXPECT_EQ(LoadMessage(IDS_CONFIRM_DELETE), Answer(IDOK, false));
         EXPECT_EQ(std::vector<std::string>{"second.exe.KWR"}, Listed());
-        EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_FILES_DELETED)}, Texts(caught));
+        EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_FILES_DELETED)}, ShownTexts(caught));
     });
     EXPECT_FALSE(FileExists(first));
     EXPECT_TRUE(FileExists(second));

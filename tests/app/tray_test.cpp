@@ -208,18 +208,7 @@ BOOL CALLBACK FindPopupMenu(HWND window, LPARAM found) {
     return TRUE;
 }
 
-BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
-    char buffer[512];
-    if (::GetClassNameA(child, buffer, sizeof buffer) && ::lstrcmpiA(buffer, "Static") == 0)
-        *reinterpret_cast<std::string*>(text) += std::string(buffer, ::GetWindowTextA(child, buffer, sizeof buffer));
-    return TRUE;
-}
-
-std::string DialogText(HWND dialog) {
-    std::string text = dialog ? "" : "<nothing>";
-    if (dialog) ::EnumChildWindows(dialog, CollectStatic, reinterpret_cast<LPARAM>(&text));
-    return text;
-}
+std::string DialogText(HWND dialog) { return dialog ? StaticText(dialog) : "<nothing>"; }
 
 }  // namespace
 
