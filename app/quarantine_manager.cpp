@@ -21,12 +21,19 @@ unique_file OpenQuarantineFile(const std::string& path) {
 }
 
 // Leaves the file positioned at the content. A file cut short inside the header gives
-// the path it holds, if a zero ends it, and no content.
+// whatever path text it holds, ended or not, and no content; only a whole header must
+// end its path with a zero.
 DWORD ReadFormerPath(HANDLE file, std::string& path) {
-    std::uint8_t header[sizeof(QuarantineHeader)];
+    std::uint8_t header[sizeof(QuarantineHeader)] = {};
     DWORD got = 0;
     if (!::ReadFile(file, header, sizeof header, &got, nullptr)) return LastErrorOr(ERROR_READ_FAULT);
-    return ParseQuarantinePath(header, got, path) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+    return ParseQuarantinePath(header, sizeof header, path) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
+}
+
+bool Gone(const std::string& path) {
+    if (::DeleteFileA(path.c_str())) return true;
+    DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 bool IsDeviceName(std::string step) {
@@ -132,9 +139,16 @@ void QuarantineManager::Restore(const std::vector<std::string>& selected, const 
 
 void QuarantineManager::Delete(const std::vector<std::string>& selected, const ConfirmQuestion& confirm) {
     if (selected.empty() || !Confirmed(confirmDelete_ == 1, IDS_CONFIRM_DELETE, confirm)) return;
-    for (const std::string& name : selected) ::DeleteFileA((folder_ + "\\" + name).c_str());
+    // A read-only file or one held open stays; the user must hear which, and hear
+    // "deleted" only for the files that went.
+    std::vector<std::string> kept;
+    for (const std::string& name : selected) {
+        std::string path = folder_ + "\\" + name;
+        if (!Gone(path)) kept.push_back(path);
+    }
     Refresh();
-    ShowMessage(IDS_FILES_DELETED, kReport);
+    for (const std::string& path : kept) ShowMessage(IDS_DELETE_FAILED, path);
+    if (kept.size() < selected.size()) ShowMessage(IDS_FILES_DELETED, kReport);
 }
 
 bool QuarantineManager::Confirmed(bool ask, UINT question, const ConfirmQuestion& confirm) const {

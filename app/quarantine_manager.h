@@ -63,7 +63,7 @@ public:
     // definitions date; without the product key the settings and the date stay as they were.
     void Refresh();
     // Nothing happens for an empty selection or an unconfirmed question. Each file that
-    // cannot be restored is reported and stays; the others are still restored.
+    // cannot be restored or deleted is reported and stays; the others are still handled.
     void Restore(const std::vector<std::string>& selected, const ConfirmQuestion& confirm);
     void Delete(const std::vector<std::string>& selected, const ConfirmQuestion& confirm);
 

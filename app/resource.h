@@ -53,6 +53,7 @@
 #define IDS_FILES_RESTORED 57370
 #define IDS_FILES_DELETED 57371
 #define IDS_RESTORE_FAILED 57375
+#define IDS_DELETE_FAILED 57376
 
 // The Options page's links to the maker.
 #define IDS_SUPPORT_MAIL_LINK 57408

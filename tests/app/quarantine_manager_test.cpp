@@ -5,6 +5,7 @@
 #include "registry_support.h"
 #include "resource.h"
 #include "test_support.h"
+#include "unique_handle.h"
 
 #include <gtest/gtest.h>
 
@@ -123,33 +124,87 @@ TEST_F(Quarantine, QuestionsAskedUntilSwitchedOffAndOddStoredValuesIgnored) {
 }
 
 TEST_F(Quarantine, ForgedHeadersAreRefusedAndTheirFilesKept) {
-    std::vector<std::vector<std::uint8_t>> forged = {
-        {},
-        QuarantineBytes("..\\up.exe", Content(4)),
-        QuarantineBytes("relative.exe", Content(4)),
-        QuarantineBytes(dir_ / "..\\up.exe", Content(4)),
-        QuarantineBytes("\\\\.\\PhysicalDrive0", Content(4)),
-        QuarantineBytes(dir_ / "CON.txt", Content(4)),
-        QuarantineBytes(dir_ / "x.exe:hidden", Content(4)),
-        QuarantineBytes(dir_.path() + "\\", Content(4)),
-        std::vector<std::uint8_t>(300, 'A'),  // no end to the path
+    std::string path = dir_ / "x.exe";
+    struct Forged {
+        std::vector<std::uint8_t> bytes;
+        DWORD error;
+    };
+    std::vector<Forged> forged = {
+        {{}, ERROR_BAD_PATHNAME},  // no path at all
+        {QuarantineBytes("..\\up.exe", Content(4)), ERROR_BAD_PATHNAME},
+        {QuarantineBytes("relative.exe", Content(4)), ERROR_BAD_PATHNAME},
+        {QuarantineBytes(dir_ / "..\\up.exe", Content(4)), ERROR_BAD_PATHNAME},
+        {QuarantineBytes("\\\\.\\PhysicalDrive0", Content(4)), ERROR_BAD_PATHNAME},
+        {QuarantineBytes(dir_ / "CON.txt", Content(4)), ERROR_BAD_PATHNAME},
+        {QuarantineBytes(path + ":hidden", Content(4)), ERROR_BAD_PATHNAME},
+        {QuarantineBytes(dir_.path() + "\\", Content(4)), ERROR_BAD_PATHNAME},
+        {std::vector<std::uint8_t>(300, 'A'), ERROR_INVALID_DATA},  // no end to the path
     };
     for (std::size_t i = 0; i < forged.size(); ++i) {
-        std::string file = Put("forged.KWR", forged[i]);
-        EXPECT_NE(static_cast<DWORD>(ERROR_SUCCESS), RestoreQuarantinedFile(file)) << "case " << i;
-        EXPECT_EQ(forged[i], ReadBytes(file)) << "case " << i;
+        std::string file = Put("forged.KWR", forged[i].bytes);
+        EXPECT_EQ(forged[i].error, RestoreQuarantinedFile(file)) << "case " << i;
+        EXPECT_EQ(forged[i].bytes, ReadBytes(file)) << "case " << i;
     }
     EXPECT_EQ("", QuarantinedFrom(folder_ + "\\forged.KWR"));  // the last case names none
     EXPECT_FALSE(FileExists(dir_ / "..\\up.exe"));
-    EXPECT_FALSE(FileExists(dir_ / "x.exe"));
+    EXPECT_FALSE(FileExists(path));
+    // The stream's own file, named without the stream, is restored.
+    std::string plain = Put("plain.KWR", QuarantineBytes(path, Content(4)));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), RestoreQuarantinedFile(plain));
+    EXPECT_EQ(Content(4), ReadBytes(path));
+}
 
-    // A header cut short after its path's zero restores an empty file.
-    std::string path = dir_ / "short.exe";
-    std::vector<std::uint8_t> cut(path.begin(), path.end());
-    cut.push_back(0);
-    std::string file = Put("short.KWR", cut);
-    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), RestoreQuarantinedFile(file));
-    EXPECT_TRUE(FileExists(path) && ReadBytes(path).empty() && !FileExists(file));
+TEST_F(Quarantine, FileShorterThanTheHeaderRestoresThePathItHoldsAsAnEmptyFile) {
+    // Cut after the path's zero, and cut inside the path: the text is the path either way.
+    for (bool ended : {true, false}) {
+        std::string path = dir_ / (ended ? "ended.exe" : "cut.exe");
+        std::vector<std::uint8_t> cut(path.begin(), path.end());
+        if (ended) cut.push_back(0);
+        std::string file = Put("short.KWR", cut);
+        EXPECT_EQ(path, QuarantinedFrom(file));
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), RestoreQuarantinedFile(file)) << path;
+        EXPECT_TRUE(FileExists(path) && ReadBytes(path).empty()) << path;
+        EXPECT_FALSE(FileExists(file));
+    }
+    // The path checks hold for a short file too.
+    std::string up = dir_ / "..\\short-up.exe";
+    std::string file = Put("short.KWR", std::vector<std::uint8_t>(up.begin(), up.end()));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_BAD_PATHNAME), RestoreQuarantinedFile(file));
+    EXPECT_TRUE(FileExists(file));
+    EXPECT_FALSE(FileExists(dir_ / "..\\short-up.exe"));
+}
+
+TEST_F(Quarantine, DeleteReportsEveryFileThatStayedAndSaysDeletedOnlyForTheRest) {
+    ASSERT_TRUE(test::SetDword(test::kProductKey, "ConfirmDelete", 0, REG_BINARY));
+    std::string readOnly = Put("read-only.KWR", Content(3));
+    std::string inUse = Put("in-use.KWR", Content(3));
+    std::string plain = Put("plain.KWR", Content(3));
+    ASSERT_TRUE(::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_READONLY));
+    auto writable = scope_exit([&] { ::SetFileAttributesA(readOnly.c_str(), FILE_ATTRIBUTE_NORMAL); });
+    unique_file held(::CreateFileA(inUse.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+    auto stayed = [](const std::string& file) {
+        return "There was an error trying to delete the file '" + file +
+               "'. The file is still in the 'Infected Files' folder.";
+    };
+    QuarantineManager manager(folder_);
+    manager.Refresh();
+    {
+        test::CaughtMessages messages;
+        manager.Delete({"read-only.KWR", "plain.KWR", "in-use.KWR"}, answer(true, false));
+        EXPECT_EQ((std::vector<std::string>{stayed(readOnly), stayed(inUse), "The file(s) have been deleted."}),
+                  test::ShownTexts(messages));
+    }
+    EXPECT_FALSE(FileExists(plain));
+    EXPECT_TRUE(FileExists(readOnly) && FileExists(inUse));
+    std::vector<std::string> listed = manager.Files();
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ((std::vector<std::string>{"in-use.KWR", "read-only.KWR"}), listed);
+
+    test::CaughtMessages messages;
+    manager.Delete({"in-use.KWR"}, answer(true, false));
+    EXPECT_EQ(std::vector<std::string>{stayed(inUse)}, test::ShownTexts(messages)) << "no word of success";
 }
 
 TEST_F(Quarantine, FailedWriteOrReadKeepsTheQuarantineFileAndLeavesNoPartialRestore) {
