@@ -2,11 +2,10 @@
 
 #include "app_globals.h"
 #include "bstr_text.h"
+#include "email_object.h"
 #include "message_box.h"
 #include "resource.h"
 #include "settings_store.h"
-
-#include "kwreng32.h"
 
 #include <shellapi.h>
 #include <wrl/client.h>
@@ -15,6 +14,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 namespace tolvane {
@@ -73,32 +73,45 @@ struct TestOutcome {
 };
 
 TestOutcome SendThroughEmailObject(const TestMessageJob& job) {
-    HRESULT joined = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    auto leave = scope_exit([joined] {
-        if (SUCCEEDED(joined)) ::CoUninitialize();
-    });
-    unique_bstr server(ToBstr(job.mailServer)), to(ToBstr(job.mailTo)), subject(ToBstr(job.alertSubject));
-    // Released before the apartment is left.
-    Microsoft::WRL::ComPtr<IEmail> email;
-    HRESULT result = ::CoCreateInstance(CLSID_Email, nullptr, CLSCTX_INPROC_SERVER, IID_IEmail,
-                                        reinterpret_cast<void**>(email.GetAddressOf()));
-    if (FAILED(result)) return {IDS_MAIL_OLE_FAILED, result};
-    result = email->Init(server.get(), to.get(), subject.get(), job.port);
-    if (FAILED(result)) return {IDS_MAIL_INIT_FAILED, result};
-    result = email->SendTestMessage();
-    if (FAILED(result)) return {IDS_MAIL_SEND_FAILED, result};
-    return {IDS_TEST_MESSAGE_SENT, S_OK};
+    // The step under way names a failure, whether it was returned or thrown.
+    UINT step = IDS_MAIL_OLE_FAILED;
+    try {
+        HRESULT joined = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        auto leave = scope_exit([joined] {
+            if (SUCCEEDED(joined)) ::CoUninitialize();
+        });
+        unique_bstr server(ToBstr(job.mailServer)), to(ToBstr(job.mailTo)), subject(ToBstr(job.alertSubject));
+        // Released before the apartment is left.
+        Microsoft::WRL::ComPtr<IEmail> email;
+        HRESULT result = CreateEmailObject(email);
+        if (FAILED(result)) return {step, result};
+        step = IDS_MAIL_INIT_FAILED;
+        result = email->Init(server.get(), to.get(), subject.get(), job.port);
+        if (FAILED(result)) return {step, result};
+        step = IDS_MAIL_SEND_FAILED;
+        result = email->SendTestMessage();
+        if (FAILED(result)) return {step, result};
+        return {IDS_TEST_MESSAGE_SENT, S_OK};
+    } catch (const std::bad_alloc&) {
+        return {step, E_OUTOFMEMORY};
+    } catch (...) {
+        return {step, E_UNEXPECTED};
+    }
 }
 
 DWORD WINAPI TestMessageThread(void* argument) {
     std::unique_ptr<TestMessageJob> job(static_cast<TestMessageJob*>(argument));
     TestOutcome outcome = SendThroughEmailObject(*job);
     bool failed = outcome.messageId != IDS_TEST_MESSAGE_SENT;
-    if (failed) ShowMessage(outcome.messageId, static_cast<unsigned long>(outcome.code));
-    else ShowMessage(outcome.messageId, UINT{MB_OK});
+    // Nothing thrown may end the program from here; the page still hears how it went.
+    try {
+        if (failed) ShowMessage(outcome.messageId, static_cast<unsigned long>(outcome.code));
+        else ShowMessage(outcome.messageId, UINT{MB_OK});
+    } catch (...) {
+    }
     TestState().running = false;
     if (HWND page = TestState().page.load()) ::SendMessageA(page, TestMessageDone(), failed, 0);
-    return 0;
+    return failed ? 1 : 0;
 }
 
 std::string EditText(HWND dialog, int id, int limit) {

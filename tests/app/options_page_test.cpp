@@ -1,8 +1,10 @@
 // The Options page as a user meets it: the main window shown on the test thread, the
 // Options tab driven from a second thread through its controls, and what reaches the
 // registry, the log file and the loopback mail server.
+#include "admin_alert.h"
 #include "app_globals.h"
 #include "app_test_support.h"
+#include "email_object.h"
 #include "message_box.h"
 #include "my_property_sheet.h"
 #include "options_page.h"
@@ -11,12 +13,14 @@
 #include "resource.h"
 #include "settings_store.h"
 #include "test_support.h"
+#include "unique_handle.h"
 #include "../engine/loopback_smtp_sink.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <functional>
+#include <new>
 #include <thread>
 
 using namespace tolvane;
@@ -360,6 +364,60 @@ TEST_F(OptionsPage, MissingMailObjectShowsTheOleFailure) {
     ASSERT_EQ(1u, caught.shown().size());
     EXPECT_EQ(FormatMessageText(IDS_MAIL_OLE_FAILED, static_cast<unsigned long>(REGDB_E_CLASSNOTREG)),
               caught.shown()[0].text);
+}
+
+// Mail objects that cannot be had: the allocation behind them fails.
+HRESULT ThrowingCreator(IEmail**) { throw std::bad_alloc(); }
+
+EmailCreator g_realCreator = nullptr;
+HANDLE g_createNow = nullptr;
+// The real object, once the test has changed the settings under the running thread.
+HRESULT LateCreator(IEmail** email) {
+    ::WaitForSingleObject(g_createNow, 10000);
+    return g_realCreator(email);
+}
+
+TEST_F(OptionsPage, TestMessageThatThrowsEndsWithItsFailureAndSwitchesAdminAlertOff) {
+    SetEmailCreator(ThrowingCreator);
+    auto restore = scope_exit([] { SetEmailCreator(nullptr); });
+    CaughtMessages caught;
+    WithOptionsPage([&] {
+        FillMailSettings("never built", port_);
+        SendTestMessage();
+        EXPECT_FALSE(Checked(IDC_ADMIN_ALERT));
+        ExpectAdminAlertFieldsEnabled(false);
+    });
+    EXPECT_EQ(std::vector<std::string>{FormatMessageText(IDS_MAIL_OLE_FAILED, static_cast<unsigned long>(E_OUTOFMEMORY))},
+              ShownTexts(caught));
+}
+
+TEST_F(OptionsPage, AlertThreadEndsQuietlyOnAnExceptionAndMailsTheSettingsItWasStartedWith) {
+    AppSettings& settings = Settings();
+    std::strcpy(settings.MailServer, "127.0.0.1");
+    std::strcpy(settings.MailTo, "admin@example.com");
+    std::strcpy(settings.AlertSubject, "alert never built");
+    settings.MailServerPort = port_;
+    g_realCreator = SetEmailCreator(ThrowingCreator);
+    auto restore = scope_exit([] { SetEmailCreator(nullptr); });
+    CaughtMessages caught;
+    StartAdminAlertThread();
+    ASSERT_TRUE(WaitForAlertThreads(10000)) << "the alert thread did not end";
+
+    // An Options page save while the alert is on its way changes nothing of it.
+    unique_handle createNow(::CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    g_createNow = createNow.get();
+    SetEmailCreator(LateCreator);
+    std::strcpy(settings.AlertSubject, "alert as started");
+    StartAdminAlertThread();
+    std::strcpy(settings.MailServer, "mail.invalid");
+    std::strcpy(settings.MailTo, "someone@example.org");
+    std::strcpy(settings.AlertSubject, "alert saved meanwhile");
+    settings.MailServerPort = 1;
+    ::SetEvent(createNow.get());
+    ASSERT_TRUE(WaitForAlertThreads(20000)) << "the alert thread did not end";
+    ReceivedMail mail = Received("alert as started");
+    EXPECT_EQ(std::vector<std::string>{"admin@example.com"}, mail.to);
+    EXPECT_TRUE(caught.shown().empty()) << "an alert shows nothing";
 }
 
 }  // namespace
