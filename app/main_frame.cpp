@@ -22,6 +22,8 @@ constexpr UINT kFlashMilliseconds = 400;
 // Timer trouble is shown system-modal: it may come while no window of ours is open.
 constexpr UINT kTimerMessageType = MB_OK | MB_ICONEXCLAMATION | MB_SYSTEMMODAL;
 
+TimerStarter g_timerStarter = ::SetTimer;
+
 bool IsSignatureError(unsigned long code) {
     return code == IDS_SIGNATURE_READ || code == IDS_SIGNATURE_MAGIC || code == IDS_SIGNATURE_MISSING;
 }
@@ -50,6 +52,12 @@ bool RegisterFrameClass(WNDPROC procedure) {
 }
 
 }  // namespace
+
+TimerStarter SetTimerStarter(TimerStarter starter) {
+    TimerStarter previous = g_timerStarter;
+    g_timerStarter = starter ? starter : ::SetTimer;
+    return previous;
+}
 
 CMainFrame::~CMainFrame() {
     if (hwnd_) ::DestroyWindow(hwnd_);
@@ -263,7 +271,7 @@ void CMainFrame::RestartScanTimer() {
 }
 
 UINT_PTR CMainFrame::StartScanTimer(UINT milliseconds) {
-    UINT_PTR timer = ::SetTimer(hwnd_, kScanTimerEvent, milliseconds, nullptr);
+    UINT_PTR timer = g_timerStarter(hwnd_, kScanTimerEvent, milliseconds, nullptr);
     if (!timer) {
         ShowMessage(IDS_TIMER_UNAVAILABLE, kTimerMessageType);
         Settings().TimedScanning = 0;
@@ -274,7 +282,7 @@ UINT_PTR CMainFrame::StartScanTimer(UINT milliseconds) {
 void CMainFrame::StopTimer(UINT_PTR timer) { KillTimerOrSay(hwnd_, timer); }
 
 void CMainFrame::StartFlashing() {
-    flashTimer_ = ::SetTimer(hwnd_, kFlashTimerEvent, kFlashMilliseconds, nullptr);
+    flashTimer_ = g_timerStarter(hwnd_, kFlashTimerEvent, kFlashMilliseconds, nullptr);
     if (!flashTimer_) ShowMessage(IDS_TIMER_UNAVAILABLE, kTimerMessageType);
 }
 

@@ -19,6 +19,11 @@ namespace tolvane {
 
 extern const char kMainFrameClass[];
 
+// How the frame asks the system for its scan and flash timers; tests put in one that
+// refuses. Returns the previous one; null puts SetTimer back.
+using TimerStarter = UINT_PTR(WINAPI*)(HWND window, UINT_PTR event, UINT milliseconds, TIMERPROC procedure);
+TimerStarter SetTimerStarter(TimerStarter starter);
+
 class CMainFrame : public CWindow {
 public:
     CMainFrame() = default;
