@@ -56,6 +56,26 @@ BOOL CALLBACK MatchTitle(HWND window, LPARAM data) {
     return TRUE;
 }
 
+struct ProcessWindowSearch {
+    DWORD process;
+    const char* className;
+    const char* title;
+    HWND found;
+};
+
+BOOL CALLBACK MatchProcessWindow(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<ProcessWindowSearch*>(data);
+    DWORD process = 0;
+    char text[128];
+    ::GetWindowThreadProcessId(window, &process);
+    if (process != search->process || !::IsWindowVisible(window)) return TRUE;
+    if (!::GetClassNameA(window, text, sizeof text) || std::string(text) != search->className) return TRUE;
+    if (search->title && (!::GetWindowTextA(window, text, sizeof text) || std::string(text) != search->title))
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
     char buffer[512];
     if (::GetClassNameA(child, buffer, sizeof buffer) && ::lstrcmpiA(buffer, "Static") == 0)
@@ -75,6 +95,16 @@ std::string StaticText(HWND dialog) {
     std::string text;
     ::EnumChildWindows(dialog, CollectStatic, reinterpret_cast<LPARAM>(&text));
     return text;
+}
+
+HWND WaitForProcessWindow(HANDLE process, DWORD processId, const char* className, const char* title,
+                          DWORD milliseconds) {
+    ProcessWindowSearch search{processId, className, title, nullptr};
+    for (DWORD waited = 0; !search.found && waited < milliseconds; waited += 50) {
+        ::EnumWindows(MatchProcessWindow, reinterpret_cast<LPARAM>(&search));
+        if (!search.found && ::WaitForSingleObject(process, 50) == WAIT_OBJECT_0) break;
+    }
+    return search.found;
 }
 
 HWND WaitForThreadWindow(DWORD thread, const std::string& title, DWORD milliseconds) {

@@ -31,6 +31,11 @@ bool SetDword(const std::string& key, const char* name, DWORD value, DWORD type 
 // A visible window of `thread` with this title; null when none came within the time.
 HWND WaitForThreadWindow(DWORD thread, const std::string& title, DWORD milliseconds = 5000);
 
+// A visible window of another process (or this one) by class, and by title unless that
+// is null; null when none came within the time or the process ended first.
+HWND WaitForProcessWindow(HANDLE process, DWORD processId, const char* className, const char* title,
+                          DWORD milliseconds = 15000);
+
 // The texts of the messages caught, in order.
 std::vector<std::string> ShownTexts(const CaughtMessages& caught);
 // The static controls' texts of a dialog (a message box's message), run together.
