@@ -175,21 +175,24 @@ double Median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-// The median of each, the range of the rounds, and the program's median over the bare
-// program's.
+// The median of each, the range of the rounds, the ratio of the medians, and the median
+// of each round's own ratio: the two of a round ran back to back, under much the same
+// load, so the latter holds still when the machine's load changes during the run.
 void Report(const char* what, const std::vector<double>& program, const std::vector<double>& bare) {
     auto [programLow, programHigh] = std::minmax_element(program.begin(), program.end());
     auto [bareLow, bareHigh] = std::minmax_element(bare.begin(), bare.end());
+    std::vector<double> roundRatios;
+    for (std::size_t i = 0; i < program.size(); ++i) roundRatios.push_back(program[i] / bare[i]);
     double programMedian = Median(program), bareMedian = Median(bare);
-    std::printf("%-9s Tolvane %7.1f ms (%.1f-%.1f)   bare tray %7.1f ms (%.1f-%.1f)   ratio %.2f\n", what,
-                programMedian, *programLow, *programHigh, bareMedian, *bareLow, *bareHigh,
-                programMedian / bareMedian);
+    std::printf("%-9s Tolvane %7.1f ms (%.1f-%.1f)   bare tray %7.1f ms (%.1f-%.1f)   ratio %.2f   per round %.2f\n",
+                what, programMedian, *programLow, *programHigh, bareMedian, *bareLow, *bareHigh,
+                programMedian / bareMedian, Median(roundRatios));
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::size_t rounds = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 15;
+    std::size_t rounds = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 21;
     if (rounds == 0) rounds = 1;
     SwitchOffAutomaticScans();
     TrayKeeper trayKeeper;
