@@ -158,7 +158,7 @@ TEST(ScriptedPeer, ForwardedRecipientIsAccepted) {
     replies.rcpt = "251 User not local; will forward\r\n";
     ScriptedSmtpPeer peer(replies);
     EXPECT_EQ(0, SendTo(peer));
-    EXPECT_EQ("QUIT", peer.Commands().back());
+    EXPECT_EQ("QUIT", peer.LastCommand());
 }
 
 TEST(ScriptedPeer, TwoLineGreetingInOneReceiveIsAccepted) {
@@ -173,7 +173,7 @@ TEST(ScriptedPeer, RefusedSenderGivesNegatedCodeAndNoMoreCommands) {
     replies.mail = "550 5.7.1 sender refused\r\n";
     ScriptedSmtpPeer peer(replies);
     EXPECT_EQ(-550, SendTo(peer));
-    EXPECT_EQ("MAIL FROM:Tolvane", peer.Commands().back());
+    EXPECT_EQ("MAIL FROM:Tolvane", peer.LastCommand());
 }
 
 // Replies that end the exchange early, and what SendMail makes of each: a status line
