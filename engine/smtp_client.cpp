@@ -47,20 +47,24 @@ bool IsDottedAddress(const std::string& server) {
            server.find('.') != std::string::npos;
 }
 
-// Dotted-decimal addresses go through the reverse lookup, names through the forward
-// one; either way the first address of the answer is the one connected to.
-bool ResolveServer(const std::string& server, in_addr* address) {
-    const hostent* host = nullptr;
-    if (IsDottedAddress(server)) {
-        unsigned long numeric = ::inet_addr(server.c_str());
-        if (numeric == INADDR_NONE) return false;
-        host = ::gethostbyaddr(reinterpret_cast<const char*>(&numeric), 4, AF_INET);
-    } else {
-        host = ::gethostbyname(server.c_str());
-    }
+bool FirstAddress(const hostent* host, in_addr* address) {
     if (!host || host->h_addrtype != AF_INET || host->h_length != 4 || !host->h_addr_list[0])
         return false;
     std::memcpy(&address->s_addr, host->h_addr_list[0], 4);
+    return true;
+}
+
+// Dotted-decimal addresses go through the reverse lookup, names through the forward
+// one; either way the first address of the answer is the one connected to. An address
+// the resolver knows no name for (a machine without a hosts file knows none for
+// 127.0.0.1) needs no lookup to be reached: it is connected to as given.
+bool ResolveServer(const std::string& server, in_addr* address) {
+    if (!IsDottedAddress(server)) return FirstAddress(::gethostbyname(server.c_str()), address);
+    unsigned long numeric = ::inet_addr(server.c_str());
+    if (numeric == INADDR_NONE) return false;
+    if (FirstAddress(::gethostbyaddr(reinterpret_cast<const char*>(&numeric), 4, AF_INET), address))
+        return true;
+    address->s_addr = numeric;
     return true;
 }
 

@@ -42,10 +42,10 @@ std::string StuffDots(std::string_view text);
 
 // One SMTP exchange. Returns 0 when the server took the message and the session ended
 // with QUIT; E_FAIL when Winsock does not start, no socket is made, the server name
-// does not resolve or the connection fails; a Winsock error code (positive) when a
-// send or receive fails, WSAETIMEDOUT when a reply takes longer than timeoutMs; the
-// negative of a reply code other than the expected one; -1 for a reply with no status
-// line.
+// does not resolve (a dotted address needs no name) or the connection fails; a Winsock
+// error code (positive) when a send or receive fails, WSAETIMEDOUT when a reply takes
+// longer than timeoutMs; the negative of a reply code other than the expected one; -1
+// for a reply with no status line.
 long SendMail(const EmailSession& session, std::string_view data,
               DWORD timeoutMs = kSmtpTimeoutMs);
 

@@ -95,7 +95,7 @@ TEST(PeLayout, AcceptsA32BitImageAndRejectsDamagedHeaders) {
     auto good = MappedImage();
     auto layout = ReadPeLayout(good.data(), good.size());
     ASSERT_TRUE(layout.has_value());
-    EXPECT_EQ(1u, layout->sections.size());
+    ASSERT_EQ(1u, layout->sections.size());
     EXPECT_EQ(0x1000u, layout->sections[0].virtualAddress);
 
     auto noMz = good;

@@ -46,44 +46,74 @@ std::string UniqueSleeper(const TempDir& dir, const char* stem) {
     return ::CopyFileA(SleeperPath().c_str(), copy.c_str(), FALSE) ? copy : std::string();
 }
 
+// What the process's first inspector met and left. The repair runs only then, so the
+// environment below creates that inspector before any test, whatever their order, over
+// a hiding patch: Process32Next starts the walk again, and a patch of a function the
+// repair does not cover.
+struct FirstInspectorRun {
+    bool done = false;
+    bool patchTookHold = false;
+    bool isNt = true;
+    std::uint32_t nextValue = 0, firstValue = 0, snapshotValue = 0;  // as loaded
+    std::uint32_t nextAfter = 0, firstAfter = 0, snapshotAfter = 0;  // with the inspector
+    FARPROC realNext = nullptr, nextAfterProc = nullptr;
+    ExportRepairResult module32First = ExportRepairResult::Failed;
+};
+FirstInspectorRun firstRun;
+
+class FirstInspectorOverPatchedExports : public ::testing::Environment {
+    void SetUp() override {
+        if (!(::GetVersion() & 0x80000000)) return;
+        HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
+        std::uint32_t* next = ExportEntry(kernel32, "Process32Next");
+        std::uint32_t* first = ExportEntry(kernel32, "Process32First");
+        std::uint32_t* snapshot = ExportEntry(kernel32, "CreateToolhelp32Snapshot");
+        if (!(next && first && snapshot)) return;
+        FirstInspectorRun& run = firstRun;
+        run.nextValue = *next;
+        run.firstValue = *first;
+        run.snapshotValue = *snapshot;
+        run.realNext = ::GetProcAddress(kernel32, "Process32Next");
+        WriteEntry(next, run.firstValue);
+        WriteEntry(snapshot, run.firstValue);
+        run.patchTookHold = ::GetProcAddress(kernel32, "Process32First") == ::GetProcAddress(kernel32, "Process32Next");
+        {
+            ProcessInspector inspector;
+            run.isNt = inspector.IsNt();
+            run.nextAfter = *next;
+            run.firstAfter = *first;
+            run.snapshotAfter = *snapshot;
+            run.nextAfterProc = ::GetProcAddress(kernel32, "Process32Next");
+            run.module32First = RepairExportEntry(kernel32, "Module32First");
+        }
+        WriteEntry(next, run.nextValue);
+        WriteEntry(snapshot, run.snapshotValue);
+        run.done = true;
+    }
+};
+::testing::Environment* const firstInspector =
+    ::testing::AddGlobalTestEnvironment(new FirstInspectorOverPatchedExports);
+
 }  // namespace
 
-// First in this program: the repair runs when the process's first inspector is created.
 TEST(ProcessInspector98, FirstInspectorRestoresAPatchedToolhelpExportAndOnlyIt) {
     ASSERT_NE(0u, ::GetVersion() & 0x80000000) << "not a 9x system: " << std::hex << ::GetVersion();
-    HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
-    std::uint32_t* next = ExportEntry(kernel32, "Process32Next");
-    std::uint32_t* first = ExportEntry(kernel32, "Process32First");
-    std::uint32_t* snapshot = ExportEntry(kernel32, "CreateToolhelp32Snapshot");
-    ASSERT_TRUE(next && first && snapshot);
-    const std::uint32_t nextValue = *next, firstValue = *first;
-    FARPROC realNext = ::GetProcAddress(kernel32, "Process32Next");
+    const FirstInspectorRun& run = firstRun;
+    ASSERT_TRUE(run.done) << "kernel32's Toolhelp32 export entries not found";
+    ASSERT_TRUE(run.patchTookHold);
+    EXPECT_FALSE(run.isNt);
+    EXPECT_EQ(run.nextValue, run.nextAfter) << "Process32Next not restored";
+    EXPECT_EQ(run.firstValue, run.firstAfter);
+    EXPECT_EQ(run.realNext, run.nextAfterProc);
+    EXPECT_EQ(run.firstValue, run.snapshotAfter) << "only the six Toolhelp32 walkers are repaired";
+    EXPECT_EQ(ExportRepairResult::AlreadyMatching, run.module32First);
 
-    // A hiding patch: Process32Next starts the walk again, and a patch of a function the
-    // repair does not cover.
-    WriteEntry(next, firstValue);
-    const std::uint32_t snapshotValue = *snapshot;
-    WriteEntry(snapshot, firstValue);
-    auto restore = scope_exit([&] {
-        WriteEntry(next, nextValue);
-        WriteEntry(snapshot, snapshotValue);
-    });
-    ASSERT_EQ(::GetProcAddress(kernel32, "Process32First"), ::GetProcAddress(kernel32, "Process32Next"));
-
-    {
-        ProcessInspector inspector;
-        EXPECT_FALSE(inspector.IsNt());
-        EXPECT_EQ(nextValue, *next) << "Process32Next not restored";
-        EXPECT_EQ(firstValue, *first);
-        EXPECT_EQ(realNext, ::GetProcAddress(kernel32, "Process32Next"));
-        EXPECT_EQ(firstValue, *snapshot) << "only the six Toolhelp32 walkers are repaired";
-        EXPECT_EQ(ExportRepairResult::AlreadyMatching, RepairExportEntry(kernel32, "Module32First"));
-    }
-    WriteEntry(snapshot, snapshotValue);
-
-    WriteEntry(next, firstValue);
+    std::uint32_t* next = ExportEntry(::GetModuleHandleA("kernel32.dll"), "Process32Next");
+    ASSERT_TRUE(next);
+    WriteEntry(next, run.firstValue);
+    auto restore = scope_exit([&] { WriteEntry(next, run.nextValue); });
     ProcessInspector second;
-    EXPECT_EQ(firstValue, *next) << "a second inspector repaired again";
+    EXPECT_EQ(run.firstValue, *next) << "a second inspector repaired again";
 }
 
 TEST(ProcessInspector98, ListsAndFindsProgramsThroughToolhelp) {

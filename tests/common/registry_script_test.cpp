@@ -45,6 +45,7 @@ TEST(RegistryScript, ParsesKeysFlagsValuesAndSubstitutesTheModule) {
     ASSERT_TRUE(progId.defaultValue);
     EXPECT_EQ("Thing Class", progId.defaultValue->data);
     ASSERT_EQ(1u, progId.subkeys.size());
+    ASSERT_TRUE(progId.subkeys[0].defaultValue);
     EXPECT_EQ("{11111111-2222-3333-4444-555555555555}", progId.subkeys[0].defaultValue->data);
 
     const auto& clsid = root.keys[1];
@@ -57,12 +58,14 @@ TEST(RegistryScript, ParsesKeysFlagsValuesAndSubstitutesTheModule) {
     EXPECT_EQ("Programmable", cls.subkeys[0].name);
     EXPECT_FALSE(cls.subkeys[0].defaultValue);
     const auto& server = cls.subkeys[1];
+    ASSERT_TRUE(server.defaultValue);
     EXPECT_EQ("C:\\Program Files\\x.dll", server.defaultValue->data);
     ASSERT_EQ(2u, server.values.size());
     EXPECT_EQ("ThreadingModel", server.values[0].name);
     EXPECT_EQ("Apartment", server.values[0].data);
     EXPECT_EQ('d', server.values[1].type);
     EXPECT_EQ("42", server.values[1].data);
+    ASSERT_TRUE(cls.subkeys[2].defaultValue);
     EXPECT_EQ("it's quoted", cls.subkeys[2].defaultValue->data);
 }
 

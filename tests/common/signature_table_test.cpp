@@ -62,6 +62,7 @@ TEST(SignatureTable, AgreesWithALinearSearchOnRandomData) {
     }
     table.Clear();
     EXPECT_TRUE(table.Empty());
+    ASSERT_FALSE(all.empty());
     EXPECT_EQ(0xFFFFFFFFu, table.Lookup(all.front().fingerprint));
 }
 

@@ -89,6 +89,16 @@ TEST_F(DetectionPassTest, TwoFindingsAreReportedNewestFirstAndProcessesOfOneFile
     Start(netbus, false);
     Start(deep);
     OpenLoggedRun();
+    std::vector<std::string> listed;
+    ASSERT_TRUE(ProcessInspector().ListProcessPaths(listed));
+    auto position = [&listed](const std::string& path) {
+        for (std::size_t i = 0; i < listed.size(); ++i)
+            if (::lstrcmpiA(listed[i].c_str(), path.c_str()) == 0) return i;
+        return std::string::npos;
+    };
+    const std::size_t netbusAt = position(netbus), deepAt = position(deep);
+    ASSERT_NE(std::string::npos, netbusAt);
+    ASSERT_NE(std::string::npos, deepAt);
     EXPECT_EQ(1, Detect());
     auto rows = Rows();
     ASSERT_EQ(2u, rows.size()) << "two processes of one file make one finding";
@@ -99,10 +109,12 @@ TEST_F(DetectionPassTest, TwoFindingsAreReportedNewestFirstAndProcessesOfOneFile
     // Whichever the system listed first is the older detection, so it comes second, in
     // the list and in the report.
     auto type = [](const std::string& row) { return row.substr(0, row.find(kSep)); };
+    EXPECT_EQ(netbusAt < deepAt ? "DeepThroat" : "NetBus", type(rows[0]));
     std::string report = LogAfterStart();
     std::size_t first = report.find("\r\r\n" + type(rows[0]) + "\t\t");
     std::size_t second = report.find("\r\r\n" + type(rows[1]) + "\t\t");
-    EXPECT_NE(std::string::npos, first) << report;
+    ASSERT_NE(std::string::npos, first) << report;
+    ASSERT_NE(std::string::npos, second) << report;
     EXPECT_LT(first, second) << report;
 }
 

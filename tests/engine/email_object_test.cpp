@@ -221,7 +221,7 @@ TEST_F(EmailObject, RefusedSenderFailsBothSends) {
         ScriptedSmtpPeer peer(replies);
         ASSERT_EQ(S_OK, InitEmail(email.Get(), "refused", peer.port()));
         EXPECT_EQ(E_FAIL, email->SendTestMessage());
-        EXPECT_EQ("MAIL FROM:Tolvane", peer.Commands().back());
+        EXPECT_EQ("MAIL FROM:Tolvane", peer.LastCommand());
     }
     {
         ScriptedSmtpPeer peer(replies);

@@ -64,6 +64,11 @@ const std::vector<std::string>& ScriptedSmtpPeer::Commands() {
     return commands_;
 }
 
+std::string ScriptedSmtpPeer::LastCommand() {
+    const std::vector<std::string>& commands = Commands();
+    return commands.empty() ? "<no command>" : commands.back();
+}
+
 const std::string& ScriptedSmtpPeer::Data() {
     Finish();
     return data_;

@@ -37,6 +37,8 @@ public:
     // Waits until the peer has finished with its connection (the client's send must have
     // returned), then gives the command lines it received, without line ends.
     const std::vector<std::string>& Commands();
+    // The last of them, or "<no command>" when the client never got as far as one.
+    std::string LastCommand();
     // Everything the client sent after the DATA answer, up to and including the end mark.
     const std::string& Data();
 

@@ -61,7 +61,7 @@ TEST(RegistrySignatureRecords, AreKeptNewestFirstAndOnlyWholeOnesCount) {
     bytes.resize(bytes.size() - 1);  // the third loses its last byte
     RegistrySignatureList records;
     EXPECT_EQ(2u, ParseRegistrySignatures(bytes.data(), bytes.size(), records));
-    EXPECT_EQ((std::vector<std::string>{"Second", "First"}), Names(records));
+    ASSERT_EQ((std::vector<std::string>{"Second", "First"}), Names(records));
     EXPECT_EQ(kLocalMachine, records.front().rootKey);
     EXPECT_STREQ("SOFTWARE\\B", records.front().keyPath);
 }
