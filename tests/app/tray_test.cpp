@@ -42,21 +42,6 @@ BOOL WINAPI RecordNotifyIcon(DWORD request, NOTIFYICONDATAA* data) {
 
 HICON ProgramIcon(UINT id) { return ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id)); }
 
-// Runs this thread's messages until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
-    DWORD start = ::GetTickCount();
-    while (!done()) {
-        if (::GetTickCount() - start > milliseconds) return false;
-        MSG message;
-        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageA(&message);
-        }
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    return true;
-}
-
 struct WindowSearch {
     DWORD process;
     const char* className;
