@@ -402,3 +402,25 @@ TEST_F(MainWindowTest, PrivacySignaturesAreOfferedForDownloadAndTheEngineKeptAft
     EXPECT_EQ(std::vector<std::string>{""}, g_updateDates) << "no definitions date stored yet";
     EXPECT_NE(nullptr, frame_->PrivacyEngine());
 }
+
+namespace {
+// The real run keeps the program's messages flowing while it downloads; a close that
+// comes meanwhile is dispatched inside the frame's creation.
+bool CloseDuringDownload(const char* localDate) {
+    ::PostMessageA(::FindWindowA(kMainFrameClass, nullptr), WM_CLOSE, 0, 0);
+    PumpUntil([] { return false; }, 200);
+    return FetchPrivacySignatures(localDate);
+}
+}  // namespace
+
+TEST_F(MainWindowTest, CloseDuringTheStartUpDownloadIsCarriedOutOnceTheFrameIsCreated) {
+    g_updateDates.clear();
+    g_psigsSource = ModuleDirectory() + "\\signatures\\psigs.kws";
+    SetUpdateRunner(CloseDuringDownload);
+    CaughtMessages caught(IDYES);
+    CreateFrame();
+    EXPECT_EQ(1u, g_updateDates.size()) << "the download ran";
+    EXPECT_NE(nullptr, frame_->PrivacyEngine()) << "the engine the creation went on with is kept";
+    HWND frame = frame_->Handle();
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(frame); }, 5000)) << "the close was lost";
+}
