@@ -169,6 +169,29 @@ TEST(ResultRow, SplitsAtTheFirstTwoSeparatorsAndKeepsTheRestInTheLastColumn) {
     EXPECT_EQ((Parts{"alone", "", ""}), SplitResultRow("alone"));
 }
 
+TEST(ResultRow, ARowLongerThanTheBufferIsCutNotEmptied) {
+    std::string row = "NetBus**KWR**C:\\" + std::string(600, 'a') + "**KWR**TvNetBus";
+    std::wstring wide(row.begin(), row.end());
+    SAFEARRAY* array = ::SafeArrayCreateVector(VT_BSTR, 0, 2);
+    ASSERT_NE(nullptr, array);
+    LONG index = 0;
+    unique_bstr text(::SysAllocString(wide.c_str())), shortText(::SysAllocString(L"Bo2k**KWR**C:\\b.exe**KWR**x"));
+    ASSERT_EQ(S_OK, ::SafeArrayPutElement(array, &index, text.get()));
+    index = 1;
+    ASSERT_EQ(S_OK, ::SafeArrayPutElement(array, &index, shortText.get()));
+    VARIANT list;
+    V_VT(&list) = VT_ARRAY | VT_BSTR;
+    V_ARRAY(&list) = array;
+    std::vector<std::string> rows = ResultRows(list);
+    ::VariantClear(&list);
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ(row.substr(0, 519), rows[0]);
+    std::array<std::string, 3> parts = SplitResultRow(rows[0]);
+    EXPECT_EQ("NetBus", parts[0]);
+    EXPECT_EQ(row.substr(13, 519 - 13), parts[1]) << "the path is cut, the rest of the row lost";
+    EXPECT_EQ("Bo2k**KWR**C:\\b.exe**KWR**x", rows[1]);
+}
+
 TEST_F(MainWindowTest, DetectListsTheRunningSpecimenAndRemoveQuarantinesIt) {
     std::string path = Place("netbus_350000.exe");
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "TvNetBus", path + " /nomsg"));
