@@ -99,25 +99,36 @@ bool ClickButton(HWND dialog, int id, DWORD milliseconds) {
     return false;
 }
 
-void UserClick(HWND window) {
+namespace {
+
+// A mouse event at the window's centre, in the absolute units SendInput takes.
+INPUT MouseAt(HWND window, DWORD flags) {
     RECT rect{};
     ::GetWindowRect(window, &rect);
     int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
-    LONG x = ((rect.left + rect.right) / 2) * 65535 / (width - 1);
-    LONG y = ((rect.top + rect.bottom) / 2) * 65535 / (height - 1);
-    INPUT inputs[4] = {};
-    const DWORD flags[4] = {MOUSEEVENTF_MOVE, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP, MOUSEEVENTF_MOVE};
-    for (int i = 0; i < 4; ++i) {
-        inputs[i].type = INPUT_MOUSE;
-        inputs[i].mi.dx = x;
-        inputs[i].mi.dy = y;
-        inputs[i].mi.dwFlags = flags[i] | MOUSEEVENTF_ABSOLUTE;
-    }
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = ((rect.left + rect.right) / 2) * 65535 / (width - 1);
+    input.mi.dy = ((rect.top + rect.bottom) / 2) * 65535 / (height - 1);
+    input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+    return input;
+}
+
+}  // namespace
+
+void UserClick(HWND window) {
+    INPUT inputs[4] = {MouseAt(window, MOUSEEVENTF_MOVE), MouseAt(window, MOUSEEVENTF_LEFTDOWN),
+                       MouseAt(window, MOUSEEVENTF_LEFTUP), MouseAt(window, MOUSEEVENTF_MOVE)};
     // Then off to the screen's top right corner: a button the pointer rests on takes the
     // mouse capture when a window opens under it, and would take the next test's clicks.
     inputs[3].mi.dx = 65535;
     inputs[3].mi.dy = 0;
     ::SendInput(4, inputs, sizeof(INPUT));
+}
+
+void PointAt(HWND window) {
+    INPUT input = MouseAt(window, MOUSEEVENTF_MOVE);
+    ::SendInput(1, &input, sizeof(INPUT));
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {

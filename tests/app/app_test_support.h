@@ -41,6 +41,8 @@ bool ClickButton(HWND dialog, int id, DWORD milliseconds = 20000);
 // Clicks the window with the mouse, as the user does: the system drops the click when the
 // window's top-level window is disabled, as it is under a box it owns.
 void UserClick(HWND window);
+// Rests the mouse pointer on the window's centre.
+void PointAt(HWND window);
 // The visible dialogs of `thread`, topmost first; with a caption only those that carry it
 // (message boxes have "Tolvane").
 std::vector<HWND> ThreadDialogs(DWORD thread, const char* caption = nullptr);

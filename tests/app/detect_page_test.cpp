@@ -361,6 +361,34 @@ TEST_F(MainWindowTest, UpdateProgressBlocksTheMainWindowSoOnlyOneRunExists) {
     EXPECT_EQ(2, std::count(texts.begin(), texts.end(), LoadMessage(IDS_UPDATE_FAILED)));
 }
 
+namespace {
+bool CountUpdateRun(const char*) { return ++g_updateRuns, true; }
+}  // namespace
+
+TEST_F(MainWindowTest, AButtonThePointerRestedOnTakesNoClickOnceItsPageIsHidden) {
+    CaughtMessages caught;
+    CreateFrame();
+    g_updateRuns = 0;
+    // Only now, so that the missing privacy signatures are not offered for download.
+    SetUpdateRunner(CountUpdateRun);
+    WithMainWindow([&] {
+        HWND detect = ::GetDlgItem(page_, IDC_DETECT);
+        // "Detect" looks hot, and holds the mouse for it, while the pointer rests on it.
+        PointAt(detect);
+        ::Sleep(300);
+        ::SendMessageA(sheet_, PSM_SETCURSEL, frame_->Sheet()->PageCount() - 1, 0);
+        page_ = reinterpret_cast<HWND>(::SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+        HWND check = ::GetDlgItem(page_, IDC_CHECK_DEFINITIONS);
+        RECT detectRect = WindowRectOf(detect), checkRect = WindowRectOf(check);
+        POINT centre{(checkRect.left + checkRect.right) / 2, (checkRect.top + checkRect.bottom) / 2};
+        ASSERT_TRUE(::PtInRect(&detectRect, centre)) << "the two buttons no longer share a place";
+        UserClick(check);
+        for (int i = 0; i < 100 && g_updateRuns == 0; ++i) ::Sleep(50);
+    });
+    EXPECT_EQ(1, g_updateRuns) << "the click did not reach \"Check for new definitions\"";
+    EXPECT_TRUE(caught.shown().empty()) << "the hidden \"Detect\" took it: " << caught.shown()[0].text;
+}
+
 TEST_F(MainWindowTest, EngineFailureShowsItsMessageAndLeavesThePageIdle) {
     ASSERT_TRUE(::DeleteFileA((folder_ + "\\tsigs.kws").c_str()));
     CaughtMessages caught;
