@@ -7,6 +7,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace tolvane {
 
 int detectionPending = -1;
@@ -16,7 +18,7 @@ namespace {
 const char kSeparator[] = "**KWR**";
 constexpr std::size_t kSeparatorLength = sizeof kSeparator - 1;
 // The engine's rows are converted through a buffer of this many bytes.
-constexpr int kRowBytes = 520;
+constexpr std::size_t kRowBytes = 520;
 
 struct Column {
     const char* header;
@@ -46,6 +48,24 @@ void SetCell(HWND list, int row, int column, const std::string& text) {
     else ::SendMessageA(list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
 }
 
+// A row longer than the buffer is cut at a character boundary: the conversion itself
+// converts nothing when the whole text does not fit, which showed the row as empty cells.
+std::string RowText(BSTR element) {
+    if (!element) return {};
+    int wide = static_cast<int>(::SysStringLen(element));
+    int length = ::WideCharToMultiByte(CP_ACP, 0, element, wide, nullptr, 0, nullptr, nullptr);
+    std::string text(length > 0 ? length : 0, '\0');
+    if (length > 0) ::WideCharToMultiByte(CP_ACP, 0, element, wide, &text[0], length, nullptr, nullptr);
+    std::size_t cut = 0;
+    while (cut < text.size()) {
+        std::size_t next = cut + (::IsDBCSLeadByte(static_cast<BYTE>(text[cut])) ? 2 : 1);
+        if (next > kRowBytes - 1) break;
+        cut = next;
+    }
+    text.resize(std::min(cut, text.size()));
+    return text;
+}
+
 }  // namespace
 
 std::array<std::string, 3> SplitResultRow(const std::string& row) {
@@ -70,13 +90,7 @@ std::vector<std::string> ResultRows(const VARIANT& list) {
     ::SafeArrayGetUBound(array, 1, &upper);
     BSTR* elements = nullptr;
     if (FAILED(::SafeArrayAccessData(array, reinterpret_cast<void**>(&elements)))) return rows;
-    for (LONG i = 0; i <= upper - lower; ++i) {
-        char text[kRowBytes];
-        int length = elements[i] ? ::WideCharToMultiByte(CP_ACP, 0, elements[i], ::SysStringLen(elements[i]), text,
-                                                         sizeof text - 1, nullptr, nullptr)
-                                 : 0;
-        rows.emplace_back(text, length);
-    }
+    for (LONG i = 0; i <= upper - lower; ++i) rows.push_back(RowText(elements[i]));
     ::SafeArrayUnaccessData(array);
     return rows;
 }

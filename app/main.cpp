@@ -1,6 +1,7 @@
 // Tolvane.exe: lives in the tray and opens its main window on demand.
 #include "admin_alert.h"
 #include "app_globals.h"
+#include "message_box.h"
 #include "shell_hooks.h"
 #include "tolvane_app.h"
 #include "update_client.h"
@@ -13,12 +14,14 @@ namespace {
 
 constexpr DWORD kAlertGraceMilliseconds = 15000;
 
-// The update client joins the shell here: a run owned by the hidden frame, changing the
-// program's engine version and staged-engine flag when it stages new modules.
+// The update client joins the shell here: a run that blocks the window it was started
+// from (the main window, or nothing when the start-up's signature question asked), and
+// changes the program's engine version and staged-engine flag when it stages new modules.
+// The hidden frame would be no owner: the main window would stay live and could start a
+// second run over the first one's files.
 bool RunProgramUpdate(const char* localDate) {
     tolvane::CTolvaneApp& app = tolvane::TheApp();
-    HWND owner = app.MainFrame() ? app.MainFrame()->Handle() : nullptr;
-    tolvane::UpdateTarget target{owner, tolvane::Settings().UpdateOptions,
+    tolvane::UpdateTarget target{tolvane::ModalOwner(), tolvane::Settings().UpdateOptions,
                                  tolvane::InstalledEngineVersion(), app.EnginesDownloaded};
     return tolvane::RunUpdate(localDate, target) != tolvane::kUpdateFailed;
 }

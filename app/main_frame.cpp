@@ -108,10 +108,11 @@ LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         OnTimer(wParam);
         break;
     case WM_CLOSE:
-        // A scan's message box or the main window runs a message loop with this frame's
-        // engines and sheet in use below it; the frame closes once they have returned.
-        if (scanInProgress_ || mainWindowOpen_) {
-            quitRequested_ = true;
+        // The creation's signature download, a scan's message box and the main window each
+        // run a message loop with this frame's engines and sheet in use below it; the
+        // frame closes once they have returned.
+        if (creating_ || scanInProgress_ || mainWindowOpen_) {
+            closeRequested_ = true;
             return 0;
         }
         break;
@@ -132,6 +133,14 @@ LRESULT CMainFrame::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 bool CMainFrame::OnCreate() {
+    creating_ = true;
+    bool created = CreateParts();
+    creating_ = false;
+    if (closeRequested_) Post(WM_CLOSE);
+    return created;
+}
+
+bool CMainFrame::CreateParts() {
     if (!scanEngine_) {
         HRESULT result = ::CoCreateInstance(CLSID_ScanEngine, nullptr, CLSCTX_INPROC_SERVER,
                                             IID_PPV_ARGS(&scanEngine_));
@@ -147,7 +156,9 @@ bool CMainFrame::OnCreate() {
     trayIcon_.SetNotificationWnd(hwnd_, kTrayCallbackMessage);
     trayIcon_.SetIcon(::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_TRAY)), tip.c_str());
     if (Settings().AutoScan) RunScan();
-    if (Settings().TimedScanning) RestartScanTimer();
+    // Findings of the automatic scan wait in its open engine run for the user; the timer
+    // starts when the main window has been open, as after a timed scan's findings.
+    if (Settings().TimedScanning && detectionPending != 1) RestartScanTimer();
     return true;
 }
 
@@ -194,6 +205,14 @@ bool CMainFrame::AskDownloadSignatures(unsigned long id) {
 }
 
 void CMainFrame::ShowMainWindow() {
+    // Open again while the window is open (the menu's command can still come) would run
+    // the sheet inside its own modal loop, and a close in there would destroy the sheet
+    // under the outer one.
+    if (mainWindowOpen_) {
+        if (sheet_->Handle()) ::SetForegroundWindow(sheet_->Handle());
+        return;
+    }
+    if (!sheet_) return;
     quitRequested_ = false;
     // "Open" while a scan that has found nothing yet runs would show an empty page.
     if (scanInProgress_ && detectionPending == -1) return;
@@ -210,7 +229,7 @@ void CMainFrame::ShowMainWindow() {
     Show(SW_HIDE);
     trayIcon_.ShowIcon();
     if (Settings().TimedScanning) RestartScanTimer();
-    if (quitRequested_ && !scanInProgress_) Post(WM_CLOSE);
+    if ((quitRequested_ || closeRequested_) && !scanInProgress_) Post(WM_CLOSE);
     detectionPending = -1;
 }
 
@@ -228,10 +247,11 @@ void CMainFrame::RunScan() {
         // While the icon flashes the findings wait for the user in the open engine
         // run; a timed scan meanwhile would start a new run over them. The timer
         // starts again when the main window has been open.
-        if (!quitRequested_ && Settings().TimedScanning && detectionPending != 1) RestartScanTimer();
+        if (!quitRequested_ && !closeRequested_ && Settings().TimedScanning && detectionPending != 1)
+            RestartScanTimer();
     }
     scanInProgress_ = false;
-    if (quitRequested_) Post(WM_CLOSE);
+    if (quitRequested_ || closeRequested_) Post(WM_CLOSE);
 }
 
 bool CMainFrame::DetectTrojans() {

@@ -67,6 +67,7 @@ private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     bool OnCreate();
+    bool CreateParts();
     void CreatePrivacyEngine();
     // The loop that offers new signature files until the engine's Init succeeds or the
     // user or the error gives up; true when the engine is ready.
@@ -86,6 +87,10 @@ private:
     Microsoft::WRL::ComPtr<IPrivacyEngine> privacyEngine_;
     std::unique_ptr<CMyPropertySheet> sheet_;
     bool quitRequested_ = false;
+    // "Exit" (or any close) came while a message loop ran below the frame; unlike "Quit",
+    // opening the main window again does not take it back.
+    bool closeRequested_ = false;
+    bool creating_ = false;
     CTrayIcon trayIcon_{IDR_TRAY_MENU};
     UINT_PTR scanTimer_ = 0;
     UINT_PTR flashTimer_ = 0;

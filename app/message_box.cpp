@@ -8,12 +8,38 @@ namespace {
 
 MessageSink g_sink = nullptr;
 
+// A window that can take a box's place on top: shown, usable and not the minimised frame
+// that stands for the open main window in the taskbar.
+bool CanOwn(HWND window) {
+    return window && ::IsWindowVisible(window) && ::IsWindowEnabled(window) && !::IsIconic(window) &&
+           !(::GetWindowLongA(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+}
+
+BOOL CALLBACK TakeFirstOwner(HWND window, LPARAM found) {
+    if (!CanOwn(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
 int Show(const std::string& text, UINT type) {
-    if (g_sink) return g_sink(text, type);
-    return ::MessageBoxA(nullptr, text.c_str(), "Tolvane", type);
+    // Without an owner the main window stays live under the box, and a second click on
+    // the button that raised it runs the same work again inside the box's message loop.
+    HWND owner = ModalOwner();
+    if (g_sink) return g_sink(text, type, owner);
+    return ::MessageBoxA(owner, text.c_str(), "Tolvane", type);
 }
 
 }  // namespace
+
+HWND ModalOwner() {
+    HWND active = ::GetActiveWindow();
+    if (CanOwn(active)) return active;
+    // The user may have switched to another program while a download ran; the window
+    // must be blocked all the same. The thread's windows come topmost first.
+    HWND found = nullptr;
+    ::EnumThreadWindows(::GetCurrentThreadId(), TakeFirstOwner, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
 
 std::string LoadMessage(UINT id) {
     char text[1024];

@@ -76,6 +76,16 @@ LRESULT CALLBACK CIconButton::SubclassProc(HWND window, UINT message, WPARAM wPa
     case WM_MOUSEMOVE:
         self->TrackHot(lParam);
         break;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        // The capture taken for the hot look brings clicks from anywhere on the screen,
+        // also while the page is hidden behind another tab or the window is blocked
+        // under a message box: such a click is not this button's.
+        if (!self->Reachable()) {
+            self->LetGo();
+            return 0;
+        }
+        break;
     case WM_KILLFOCUS:
         self->SetHot(false);
         break;
@@ -89,8 +99,18 @@ LRESULT CALLBACK CIconButton::SubclassProc(HWND window, UINT message, WPARAM wPa
     return ::DefSubclassProc(window, message, wParam, lParam);
 }
 
+bool CIconButton::Reachable() const {
+    return ::IsWindowVisible(hwnd_) && ::IsWindowEnabled(hwnd_) && ::IsWindowEnabled(::GetAncestor(hwnd_, GA_ROOT));
+}
+
+void CIconButton::LetGo() {
+    SetHot(false);
+    if (::GetCapture() == hwnd_) ::ReleaseCapture();
+}
+
 void CIconButton::TrackHot(LPARAM point) {
     if (!flat_) return;
+    if (!Reachable()) return LetGo();
     bool leftDown = (::GetKeyState(VK_LBUTTON) & 0x8000) != 0;
     if (leftDown && !hot_) return;
     if (::GetCapture() != hwnd_ && ::GetActiveWindow()) {

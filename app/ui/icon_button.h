@@ -28,6 +28,10 @@ private:
     static LRESULT CALLBACK SubclassProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                          DWORD_PTR data);
     void TrackHot(LPARAM point);
+    // Whether a click could reach the button: shown, enabled, its window not blocked.
+    bool Reachable() const;
+    // Drops the hot look and the mouse capture that came with it.
+    void LetGo();
     void SetHot(bool hot);
     void Draw(const DRAWITEMSTRUCT& item) const;
 

@@ -3,6 +3,8 @@
 #include "message_box.h"
 #include "unique_handle.h"
 
+#include <gtest/gtest.h>
+
 namespace tolvane::test {
 
 namespace {
@@ -10,8 +12,8 @@ namespace {
 std::vector<ShownMessage> g_shown;
 int g_answer = IDOK;
 
-int Catch(const std::string& text, UINT type) {
-    g_shown.push_back({text, type});
+int Catch(const std::string& text, UINT type, HWND owner) {
+    g_shown.push_back({text, type, owner});
     return g_answer;
 }
 
@@ -83,7 +85,85 @@ BOOL CALLBACK CollectStatic(HWND child, LPARAM text) {
     return TRUE;
 }
 
+struct DialogSearch {
+    const char* caption;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialog(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<DialogSearch*>(data);
+    char text[128];
+    if (::IsWindowVisible(window) && ::GetClassNameA(window, text, sizeof text) && std::string(text) == "#32770" &&
+        (!search->caption || std::string(text, ::GetWindowTextA(window, text, sizeof text)) == search->caption))
+        search->found.push_back(window);
+    return TRUE;
+}
+
 }  // namespace
+
+std::vector<HWND> ThreadDialogs(DWORD thread, const char* caption) {
+    DialogSearch search{caption, {}};
+    ::EnumThreadWindows(thread, CollectDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool ClickButton(HWND dialog, int id, DWORD milliseconds) {
+    DWORD_PTR answer = 0;
+    if (::SendMessageTimeoutA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                              reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)), SMTO_NORMAL, milliseconds, &answer))
+        return true;
+    ADD_FAILURE() << "the click on " << id << " was not handled within " << milliseconds << " ms";
+    // Topmost first: the window that blocks the thread goes before the one under it.
+    for (HWND window : ThreadDialogs(::GetWindowThreadProcessId(dialog, nullptr)))
+        if (::GetAncestor(dialog, GA_ROOT) != window) ::PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    return false;
+}
+
+namespace {
+
+// A mouse event at the window's centre, in the absolute units SendInput takes.
+INPUT MouseAt(HWND window, DWORD flags) {
+    RECT rect{};
+    ::GetWindowRect(window, &rect);
+    int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = ((rect.left + rect.right) / 2) * 65535 / (width - 1);
+    input.mi.dy = ((rect.top + rect.bottom) / 2) * 65535 / (height - 1);
+    input.mi.dwFlags = flags | MOUSEEVENTF_ABSOLUTE;
+    return input;
+}
+
+}  // namespace
+
+void UserClick(HWND window) {
+    INPUT inputs[4] = {MouseAt(window, MOUSEEVENTF_MOVE), MouseAt(window, MOUSEEVENTF_LEFTDOWN),
+                       MouseAt(window, MOUSEEVENTF_LEFTUP), MouseAt(window, MOUSEEVENTF_MOVE)};
+    // Then off to the screen's top right corner: a button the pointer rests on takes the
+    // mouse capture when a window opens under it, and would take the next test's clicks.
+    inputs[3].mi.dx = 65535;
+    inputs[3].mi.dy = 0;
+    ::SendInput(4, inputs, sizeof(INPUT));
+}
+
+void PointAt(HWND window) {
+    INPUT input = MouseAt(window, MOUSEEVENTF_MOVE);
+    ::SendInput(1, &input, sizeof(INPUT));
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
+    DWORD start = ::GetTickCount();
+    while (!done()) {
+        if (::GetTickCount() - start > milliseconds) return false;
+        MSG message;
+        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageA(&message);
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return true;
+}
 
 std::vector<std::string> ShownTexts(const CaughtMessages& caught) {
     std::vector<std::string> texts;

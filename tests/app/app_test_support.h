@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@ namespace tolvane::test {
 struct ShownMessage {
     std::string text;
     UINT type;
+    HWND owner;  // the window the box would have disabled
 };
 
 // Catches every message the code under test shows, for the life of the scope, and
@@ -35,6 +37,21 @@ HWND WaitForThreadWindow(DWORD thread, const std::string& title, DWORD milliseco
 // is null; null when none came within the time or the process ended first.
 HWND WaitForProcessWindow(HANDLE process, DWORD processId, const char* className, const char* title,
                           DWORD milliseconds = 15000);
+// Sends a button's click to a page of another thread and returns true once it has been
+// handled. A click that opens a modal window is not handled until that window closes: after
+// `milliseconds` the windows the thread shows are ended as Escape ends them, so the test
+// fails instead of waiting for CTest's limit.
+bool ClickButton(HWND dialog, int id, DWORD milliseconds = 20000);
+// Clicks the window with the mouse, as the user does: the system drops the click when the
+// window's top-level window is disabled, as it is under a box it owns.
+void UserClick(HWND window);
+// Rests the mouse pointer on the window's centre.
+void PointAt(HWND window);
+// The visible dialogs of `thread`, topmost first; with a caption only those that carry it
+// (message boxes have "Tolvane").
+std::vector<HWND> ThreadDialogs(DWORD thread, const char* caption = nullptr);
+// Runs this thread's messages until `done` holds or the time is up; false when it is up.
+bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds);
 
 // The texts of the messages caught, in order.
 std::vector<std::string> ShownTexts(const CaughtMessages& caught);

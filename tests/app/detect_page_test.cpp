@@ -8,11 +8,17 @@
 #include "plugin_module.h"
 #include "resource.h"
 #include "shell_hooks.h"
+#include "update_client.h"
 #include "engine/specimen_fixture.h"
 
 #include <commctrl.h>
 
+#include <winsock2.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 
 using namespace tolvane;
@@ -63,9 +69,37 @@ protected:
     void PressSheetButton(int id) {
         ::PostMessageA(sheet_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(sheet_, id)));
     }
-    void Click(int id) {
-        ::SendMessageA(page_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(::GetDlgItem(page_, id)));
+    // Returns once the page has handled the click.
+    void Click(int id) { ClickButton(page_, id); }
+    void PostClick(int id) {
+        ::PostMessageA(page_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(page_, id)));
+    }
+    static RECT WindowRectOf(HWND window) {
+        RECT rect{};
+        ::GetWindowRect(window, &rect);
+        return rect;
+    }
+    // Into the screen's bottom right corner, clear of the control the user is to click.
+    static void MoveClearOf(HWND window, HWND control) {
+        RECT rect = WindowRectOf(window), button = WindowRectOf(control), overlap;
+        ::SetWindowPos(window, nullptr, ::GetSystemMetrics(SM_CXSCREEN) - (rect.right - rect.left),
+                       ::GetSystemMetrics(SM_CYSCREEN) - (rect.bottom - rect.top), 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        rect = WindowRectOf(window);
+        EXPECT_FALSE(::IntersectRect(&overlap, &rect, &button));
+    }
+    // `modal` must block the main window: owned by it and keeping it disabled, so that the
+    // user's click on `control` (beside `modal`, not under it) is dropped.
+    void ClickUnder(HWND modal, HWND control) {
+        EXPECT_EQ(sheet_, ::GetWindow(modal, GW_OWNER));
+        EXPECT_FALSE(::IsWindowEnabled(sheet_)) << "the main window is live under it";
+        MoveClearOf(modal, control);
+        UserClick(control);
+    }
+    // What `find` finds within five seconds; null when nothing came.
+    static HWND WaitFor(const std::function<HWND()>& find) {
+        for (int i = 0; i < 100 && !find(); ++i) ::Sleep(50);
+        return find();
     }
     bool Enabled(int id) { return ::IsWindowEnabled(::GetDlgItem(page_, id)) != FALSE; }
     // The list's rows, cells joined by "|".
@@ -135,6 +169,29 @@ TEST(ResultRow, SplitsAtTheFirstTwoSeparatorsAndKeepsTheRestInTheLastColumn) {
     EXPECT_EQ((Parts{"alone", "", ""}), SplitResultRow("alone"));
 }
 
+TEST(ResultRow, ARowLongerThanTheBufferIsCutNotEmptied) {
+    std::string row = "NetBus**KWR**C:\\" + std::string(600, 'a') + "**KWR**TvNetBus";
+    std::wstring wide(row.begin(), row.end());
+    SAFEARRAY* array = ::SafeArrayCreateVector(VT_BSTR, 0, 2);
+    ASSERT_NE(nullptr, array);
+    LONG index = 0;
+    unique_bstr text(::SysAllocString(wide.c_str())), shortText(::SysAllocString(L"Bo2k**KWR**C:\\b.exe**KWR**x"));
+    ASSERT_EQ(S_OK, ::SafeArrayPutElement(array, &index, text.get()));
+    index = 1;
+    ASSERT_EQ(S_OK, ::SafeArrayPutElement(array, &index, shortText.get()));
+    VARIANT list;
+    V_VT(&list) = VT_ARRAY | VT_BSTR;
+    V_ARRAY(&list) = array;
+    std::vector<std::string> rows = ResultRows(list);
+    ::VariantClear(&list);
+    ASSERT_EQ(2u, rows.size());
+    EXPECT_EQ(row.substr(0, 519), rows[0]);
+    std::array<std::string, 3> parts = SplitResultRow(rows[0]);
+    EXPECT_EQ("NetBus", parts[0]);
+    EXPECT_EQ(row.substr(13, 519 - 13), parts[1]) << "the path is cut, the rest of the row lost";
+    EXPECT_EQ("Bo2k**KWR**C:\\b.exe**KWR**x", rows[1]);
+}
+
 TEST_F(MainWindowTest, DetectListsTheRunningSpecimenAndRemoveQuarantinesIt) {
     std::string path = Place("netbus_350000.exe");
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "TvNetBus", path + " /nomsg"));
@@ -189,6 +246,147 @@ TEST_F(MainWindowTest, DetectFindingNothingSaysSoInSilentModeAndQuitEndsTheProgr
         PressSheetButton(IDOK);
     });
     EXPECT_TRUE(frame_->QuitRequested());
+}
+
+TEST_F(MainWindowTest, MessageBoxesBlockTheMainWindowSoASecondDetectWaitsForThem) {
+    CreateFrame();
+    {
+        CaughtMessages caught;
+        WithMainWindow([&] {
+            Click(IDC_DETECT);
+            ASSERT_EQ(1u, caught.shown().size());
+            EXPECT_EQ(sheet_, caught.shown()[0].owner) << "the box is owned by the main window";
+        });
+    }
+    // The real box, and the user's second click on "Detect" while it is up.
+    DWORD uiThread = ::GetCurrentThreadId();
+    auto boxes = [&] { return ThreadDialogs(uiThread, "Tolvane"); };
+    auto waitForBox = [&] { return WaitFor([&] { return boxes().empty() ? nullptr : boxes()[0]; }); };
+    auto dismissAll = [&] {
+        for (int i = 0; i < 100 && !boxes().empty(); ++i) {
+            for (HWND box : boxes()) ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+            ::Sleep(100);
+        }
+    };
+    WithMainWindow([&] {
+        HWND detect = ::GetDlgItem(page_, IDC_DETECT);
+        PostClick(IDC_DETECT);
+        HWND box = waitForBox();
+        ASSERT_NE(nullptr, box) << "no message box";
+        ClickUnder(box, detect);
+        // A Detect that got through scans for about two seconds before its own box.
+        for (int i = 0; i < 120 && boxes().size() < 2; ++i) ::Sleep(50);
+        EXPECT_EQ(1u, boxes().size()) << "a second Detect ran inside the box's message loop";
+        dismissAll();
+        ASSERT_TRUE(boxes().empty());
+        EXPECT_TRUE(::IsWindowEnabled(sheet_));
+
+        // The same click reaches the button once the box has gone.
+        UserClick(detect);
+        EXPECT_NE(nullptr, waitForBox()) << "the user's click did not reach \"Detect\"";
+        dismissAll();
+    });
+}
+
+namespace {
+int g_updateRuns = 0;
+// What the program's runner does, against a server that takes the request and never
+// answers, so that the run lasts until its wait for the server ends.
+bool RunUpdateAgainstSilentServer(const char* localDate) {
+    ++g_updateRuns;
+    EngineVersion version = InstalledEngineVersion();
+    bool staged = false;
+    UpdateTarget target{ModalOwner(), Settings().UpdateOptions, version, staged, 1500};
+    return RunUpdate(localDate, target) != kUpdateFailed;
+}
+}  // namespace
+
+TEST_F(MainWindowTest, UpdateProgressBlocksTheMainWindowSoOnlyOneRunExists) {
+    WSADATA data;
+    ASSERT_EQ(0, ::WSAStartup(MAKEWORD(1, 1), &data));
+    auto cleanup = scope_exit([] { ::WSACleanup(); });
+    unique_socket server(::socket(AF_INET, SOCK_STREAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = ::inet_addr("127.0.0.1");
+    int length = sizeof address;
+    ASSERT_EQ(0, ::bind(server.get(), reinterpret_cast<sockaddr*>(&address), sizeof address));
+    ASSERT_EQ(0, ::listen(server.get(), 5));
+    ASSERT_EQ(0, ::getsockname(server.get(), reinterpret_cast<sockaddr*>(&address), &length));
+    std::snprintf(Settings().UpdateOptions.FTPServer, sizeof Settings().UpdateOptions.FTPServer,
+                  "http://127.0.0.1:%u", ::ntohs(address.sin_port));
+    std::strcpy(Settings().UpdateOptions.Path, "/Updates/");
+    g_updateRuns = 0;
+    SetUpdateRunner(RunUpdateAgainstSilentServer);
+    CaughtMessages caught;
+    CreateFrame();
+    DWORD uiThread = ::GetCurrentThreadId();
+    auto progressWindow = [&]() -> HWND {
+        for (HWND window : ThreadDialogs(uiThread))
+            if (::GetDlgItem(window, IDC_UPDATE_PROGRESS)) return window;
+        return nullptr;
+    };
+    auto waitForRun = [&] { return WaitFor(progressWindow); };
+    auto waitForEnd = [&] {
+        for (int i = 0; i < 200 && progressWindow(); ++i) ::Sleep(50);
+        return !progressWindow();
+    };
+    WithMainWindow([&] {
+        ::SendMessageA(sheet_, PSM_SETCURSEL, frame_->Sheet()->PageCount() - 1, 0);
+        page_ = reinterpret_cast<HWND>(::SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+        HWND check = ::GetDlgItem(page_, IDC_CHECK_DEFINITIONS);
+        PostClick(IDC_CHECK_DEFINITIONS);
+        HWND progress = waitForRun();
+        ASSERT_NE(nullptr, progress) << "no progress window";
+        ClickUnder(progress, check);
+        ::Sleep(500);
+        EXPECT_EQ(1, g_updateRuns) << "a second run started over the first";
+        ASSERT_TRUE(waitForEnd());
+        EXPECT_TRUE(::IsWindowEnabled(sheet_));
+
+        // The same click reaches the button once the run is over.
+        UserClick(check);
+        EXPECT_NE(nullptr, waitForRun()) << "the user's click did not reach the button";
+        EXPECT_TRUE(waitForEnd());
+    });
+    for (int i = 0; i < 40 && ::IsWindow(sheet_); ++i) ::Sleep(50);
+    EXPECT_EQ(2, g_updateRuns);
+    for (const ShownMessage& shown : caught.shown()) {
+        // The run's outcome on this thread blocks the window; the worker's own message
+        // about the server stays ownerless.
+        if (shown.text == LoadMessage(IDS_UPDATE_FAILED)) EXPECT_EQ(sheet_, shown.owner);
+        else EXPECT_EQ(nullptr, shown.owner) << shown.text;
+    }
+    std::vector<std::string> texts = ShownTexts(caught);
+    EXPECT_EQ(2, std::count(texts.begin(), texts.end(), LoadMessage(IDS_UPDATE_FAILED)));
+}
+
+namespace {
+bool CountUpdateRun(const char*) { return ++g_updateRuns, true; }
+}  // namespace
+
+TEST_F(MainWindowTest, AButtonThePointerRestedOnTakesNoClickOnceItsPageIsHidden) {
+    CaughtMessages caught;
+    CreateFrame();
+    g_updateRuns = 0;
+    // Only now, so that the missing privacy signatures are not offered for download.
+    SetUpdateRunner(CountUpdateRun);
+    WithMainWindow([&] {
+        HWND detect = ::GetDlgItem(page_, IDC_DETECT);
+        // "Detect" looks hot, and holds the mouse for it, while the pointer rests on it.
+        PointAt(detect);
+        ::Sleep(300);
+        ::SendMessageA(sheet_, PSM_SETCURSEL, frame_->Sheet()->PageCount() - 1, 0);
+        page_ = reinterpret_cast<HWND>(::SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
+        HWND check = ::GetDlgItem(page_, IDC_CHECK_DEFINITIONS);
+        RECT detectRect = WindowRectOf(detect), checkRect = WindowRectOf(check);
+        POINT centre{(checkRect.left + checkRect.right) / 2, (checkRect.top + checkRect.bottom) / 2};
+        ASSERT_TRUE(::PtInRect(&detectRect, centre)) << "the two buttons no longer share a place";
+        UserClick(check);
+        for (int i = 0; i < 100 && g_updateRuns == 0; ++i) ::Sleep(50);
+    });
+    EXPECT_EQ(1, g_updateRuns) << "the click did not reach \"Check for new definitions\"";
+    EXPECT_TRUE(caught.shown().empty()) << "the hidden \"Detect\" took it: " << caught.shown()[0].text;
 }
 
 TEST_F(MainWindowTest, EngineFailureShowsItsMessageAndLeavesThePageIdle) {
@@ -254,4 +452,26 @@ TEST_F(MainWindowTest, PrivacySignaturesAreOfferedForDownloadAndTheEngineKeptAft
     EXPECT_EQ(UINT{MB_YESNO | MB_ICONEXCLAMATION}, caught.shown()[0].type);
     EXPECT_EQ(std::vector<std::string>{""}, g_updateDates) << "no definitions date stored yet";
     EXPECT_NE(nullptr, frame_->PrivacyEngine());
+}
+
+namespace {
+// The real run keeps the program's messages flowing while it downloads; a close that
+// comes meanwhile is dispatched inside the frame's creation.
+bool CloseDuringDownload(const char* localDate) {
+    ::PostMessageA(::FindWindowA(kMainFrameClass, nullptr), WM_CLOSE, 0, 0);
+    PumpUntil([] { return false; }, 200);
+    return FetchPrivacySignatures(localDate);
+}
+}  // namespace
+
+TEST_F(MainWindowTest, CloseDuringTheStartUpDownloadIsCarriedOutOnceTheFrameIsCreated) {
+    g_updateDates.clear();
+    g_psigsSource = ModuleDirectory() + "\\signatures\\psigs.kws";
+    SetUpdateRunner(CloseDuringDownload);
+    CaughtMessages caught(IDYES);
+    CreateFrame();
+    EXPECT_EQ(1u, g_updateDates.size()) << "the download ran";
+    EXPECT_NE(nullptr, frame_->PrivacyEngine()) << "the engine the creation went on with is kept";
+    HWND frame = frame_->Handle();
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(frame); }, 5000)) << "the close was lost";
 }

@@ -113,9 +113,7 @@ protected:
         page_ = reinterpret_cast<HWND>(::SendMessageA(sheet_, PSM_GETCURRENTPAGEHWND, 0, 0));
     }
     HWND Control(int id) { return ::GetDlgItem(page_, id); }
-    void Click(int id) {
-        ::SendMessageA(page_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
-    }
+    void Click(int id) { ClickButton(page_, id); }
     // What a click on a check box or radio button does: its state, then its notification.
     void SetCheck(int id, bool checked) {
         ::SendMessageA(Control(id), BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);

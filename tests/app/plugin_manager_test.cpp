@@ -83,7 +83,7 @@ protected:
         WPARAM command = MAKEWPARAM(id, BN_CLICKED);
         LPARAM button = reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id));
         if (post) ::PostMessageA(dialog, WM_COMMAND, command, button);
-        else ::SendMessageA(dialog, WM_COMMAND, command, button);
+        else ClickButton(dialog, id);
     }
 
     ScopedProductKey key_;

@@ -89,10 +89,7 @@ protected:
         ::GetWindowTextA(page_, title, sizeof title);
         ASSERT_STREQ("Privacy Control", title);
     }
-    void RunCheck() {
-        ::SendMessageA(page_, WM_COMMAND, MAKEWPARAM(IDC_RUN_PRIVACY_CHECK, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(::GetDlgItem(page_, IDC_RUN_PRIVACY_CHECK)));
-    }
+    void RunCheck() { ClickButton(page_, IDC_RUN_PRIVACY_CHECK); }
     std::string Shown(int id) {
         char text[2048];
         int length = ::GetDlgItemTextA(page_, id, text, sizeof text);

@@ -97,9 +97,7 @@ protected:
         ::SendMessageA(list, LB_SETSEL, TRUE, index);
     }
     // Returns once the page has handled the click.
-    void Click(int id) {
-        ::SendMessageA(page_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(page_, id)));
-    }
+    void Click(int id) { ClickButton(page_, id); }
     // Posted, as a real click is, for a click that opens the question: a sent one would
     // hold this thread until the question is answered.
     void ClickToAsk(int id) {
@@ -119,8 +117,7 @@ protected:
         ::GetDlgItemTextA(dialog, IDC_CONFIRM_TEXT, question, sizeof question);
         if (dontAskAgain) {
             ::SendDlgItemMessageA(dialog, IDC_DONT_ASK, BM_SETCHECK, BST_CHECKED, 0);
-            ::SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_DONT_ASK, BN_CLICKED),
-                           reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDC_DONT_ASK)));
+            ClickButton(dialog, IDC_DONT_ASK);
         }
         ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED),
                        reinterpret_cast<LPARAM>(::GetDlgItem(dialog, button)));

@@ -42,21 +42,6 @@ BOOL WINAPI RecordNotifyIcon(DWORD request, NOTIFYICONDATAA* data) {
 
 HICON ProgramIcon(UINT id) { return ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id)); }
 
-// Runs this thread's messages until `done` holds or the time is up.
-bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
-    DWORD start = ::GetTickCount();
-    while (!done()) {
-        if (::GetTickCount() - start > milliseconds) return false;
-        MSG message;
-        while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&message);
-            ::DispatchMessageA(&message);
-        }
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-    return true;
-}
-
 struct WindowSearch {
     DWORD process;
     const char* className;
@@ -185,6 +170,14 @@ protected:
             rows.push_back(text);
         }
         return rows;
+    }
+    // Timed scans every 200 milliseconds whose findings make the icon flash, with no mail.
+    static void ScanEveryMomentAndFlash() {
+        AppSettings& settings = Settings();
+        settings.TimedScanning = 1;
+        settings.ScanInterval = 200;
+        settings.ShowUIOnTrojan = 0;
+        settings.AdminAlert = 0;
     }
     std::vector<DWORD> Requests() const {
         std::vector<DWORD> kinds;
@@ -340,8 +333,7 @@ TEST_F(TrayTest, WithoutShowUIOnTrojanTheIconFlashesUntilTheMainWindowListsTheFi
 }
 
 TEST_F(TrayTest, TimedScansRunEveryIntervalAndReportNothingFoundUnlessSilent) {
-    Settings().TimedScanning = 1;
-    Settings().ScanInterval = 200;
+    ScanEveryMomentAndFlash();
     Settings().SilentMode = 0;
     CaughtMessages caught;
     CreateFrame();
@@ -360,6 +352,80 @@ TEST_F(TrayTest, TimedScansRunEveryIntervalAndReportNothingFoundUnlessSilent) {
     std::size_t after = caught.shown().size();
     PumpUntil([] { return false; }, 1000);
     EXPECT_EQ(after, caught.shown().size()) << "silent timed scans say nothing";
+    // Yet they still run: the next one finds a trojan started now.
+    Start(Place("netbus_350000.exe"));
+    EXPECT_TRUE(PumpUntil([&] { return frame_->FlashTimer() != 0; }, 10000)) << "the timed scans stopped";
+    EXPECT_EQ(after, caught.shown().size());
+}
+
+TEST_F(TrayTest, AutomaticScanFindingsThatWaitForTheUserKeepTheScanTimerStopped) {
+    Start(Place("netbus_350000.exe"));
+    Settings().AutoScan = 1;
+    ScanEveryMomentAndFlash();
+    CaughtMessages caught;
+    CreateFrame();
+    EXPECT_NE(0u, frame_->FlashTimer());
+    EXPECT_EQ(1, detectionPending);
+    EXPECT_EQ(0u, frame_->ScanTimer()) << "a timed scan would start a new engine run over the findings";
+
+    // The timer starts again once the main window has shown them.
+    std::thread driver = DriveMainWindow([](HWND, HWND) {});
+    frame_->ShowMainWindow();
+    driver.join();
+    EXPECT_NE(0u, frame_->ScanTimer());
+    EXPECT_TRUE(caught.shown().empty());
+}
+
+TEST_F(TrayTest, OpenWhileTheMainWindowIsOpenBringsItForwardAndACloseWaitsForIt) {
+    CaughtMessages caught;
+    CreateFrame();
+    HWND frame = frame_->Handle();
+    DWORD uiThread = ::GetCurrentThreadId();
+    std::size_t sheetsAfterOpen = 0;
+    bool openAfterClose = false;
+    std::thread driver = DriveMainWindow([&](HWND sheet, HWND) {
+        ::PostMessageA(frame, WM_COMMAND, ID_OPEN, 0);
+        ::Sleep(1000);
+        sheetsAfterOpen = ThreadDialogs(uiThread, "Tolvane v3.5").size();
+        // A nested main window is closed first, so that the outer one can end.
+        for (HWND other : ThreadDialogs(uiThread, "Tolvane v3.5"))
+            if (other != sheet) ::PostMessageA(other, WM_COMMAND, IDCANCEL, 0);
+        ::PostMessageA(frame, WM_CLOSE, 0, 0);
+        ::Sleep(500);
+        openAfterClose = ::IsWindow(sheet) && ::IsWindowVisible(sheet);
+    });
+    ::SendMessageA(frame, kTrayCallback, 140, WM_LBUTTONDBLCLK);
+    driver.join();
+    EXPECT_EQ(1u, sheetsAfterOpen) << "\"Open\" ran the main window inside itself";
+    EXPECT_TRUE(openAfterClose) << "the close did not wait for the main window";
+    EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(frame); }, 5000)) << "the close was lost";
+    EXPECT_TRUE(caught.shown().empty());
+}
+
+namespace {
+HWND g_frame = nullptr;
+int g_boxes = 0;
+// The user chooses "Exit" and then "Open" from the tray while the scan's box is up.
+int ExitAndOpenDuringTheBox(const std::string&, UINT, HWND) {
+    if (++g_boxes > 1) return IDOK;
+    ::SendMessageA(g_frame, WM_COMMAND, ID_APP_EXIT, 0);
+    PumpUntil([] { return false; }, 200);
+    ::SendMessageA(g_frame, WM_COMMAND, ID_OPEN, 0);
+    return IDOK;
+}
+}  // namespace
+
+TEST_F(TrayTest, ExitChosenDuringAScanMessageThenOpenStillEndsTheProgram) {
+    ScanEveryMomentAndFlash();
+    Settings().SilentMode = 0;
+    CreateFrame();
+    g_frame = frame_->Handle();
+    g_boxes = 0;
+    MessageSink previous = SetMessageSink(ExitAndOpenDuringTheBox);
+    bool ended = PumpUntil([&] { return !::IsWindow(g_frame); }, 10000);
+    SetMessageSink(previous);
+    EXPECT_LE(1, g_boxes) << "no timed scan spoke";
+    EXPECT_TRUE(ended) << "\"Open\" took back the \"Exit\"";
 }
 
 TEST_F(TrayTest, AutomaticScanWithUnusableSignatureFilesAndNoDownloadEndsTheProgram) {
