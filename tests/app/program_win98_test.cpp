@@ -74,7 +74,7 @@ std::string ListedName(const std::string& path, DWORD processId) {
     return std::string();
 }
 
-void ClickButton(HWND dialog, int id) {
+void PostClick(HWND dialog, int id) {
     ::PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(dialog, id)));
 }
 
@@ -131,11 +131,11 @@ TEST_F(ProgramOnWindows98, ScanAtStartListsTheRunningTrojanAndRemoveEndsAndQuara
         << "the running trojan, and not the one only named in Run";
     EXPECT_TRUE(::IsWindowEnabled(::GetDlgItem(page, IDC_REMOVE)));
 
-    ClickButton(page, IDC_REMOVE);
+    PostClick(page, IDC_REMOVE);
     HWND box = program.Window("#32770", "Tolvane");
     ASSERT_NE(nullptr, box) << "no word on the removal";
     EXPECT_EQ("Removal Succeeded! All detected trojans have been terminated.", StaticText(box));
-    ClickButton(box, IDOK);
+    PostClick(box, IDOK);
     EXPECT_TRUE(EndedWithin(0, 10000)) << "the trojan still runs";
     std::vector<std::uint8_t> quarantined = ReadBytes(folder_ + "\\Infected Files\\netbus_350000.exe.KWR");
     ASSERT_GE(quarantined.size(), 260u);
@@ -147,7 +147,7 @@ TEST_F(ProgramOnWindows98, ScanAtStartListsTheRunningTrojanAndRemoveEndsAndQuara
     EXPECT_NE(std::string::npos, log.find(listed)) << log;
     EXPECT_EQ(std::string::npos, log.find("deepthroat")) << log;
 
-    ClickButton(sheet, IDCANCEL);
+    PostClick(sheet, IDCANCEL);
     for (int i = 0; i < 100 && ::IsWindow(sheet); ++i) ::Sleep(50);
     // Back in the tray: the hidden frame takes the menu's "Exit".
     HWND frame = ::FindWindowA(kMainFrameClass, nullptr);
