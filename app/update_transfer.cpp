@@ -9,6 +9,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 namespace tolvane {
 
@@ -139,6 +140,12 @@ TransferOutcome Refuse(UpdateRun& run, UINT message) {
 constexpr char kDamagedFile[] =
     "The file %s sent by the update server is damaged or is not the file Tolvane expects. It was not installed.";
 
+constexpr char kUnsignedFile[] =
+    "The file %s sent by the update server has no signature of the maker (.sig). It was not installed.";
+constexpr char kForgedFile[] =
+    "The signature of the file %s does not match the maker's key: the file is not the one the maker "
+    "published. It was not installed.";
+
 // A downloaded file that may not replace the one in use; the scratch file goes with it.
 TransferOutcome RefuseFile(UpdateRun& run, const char* format, const std::string& remote) {
     char text[1024];
@@ -175,6 +182,23 @@ bool ReadAll(UpdateRun& run, HINTERNET request, ScratchFile& file, std::uint32_t
         run.dialog->SetPosition(total);
     }
     return false;
+}
+
+// The detached signature beside a file: empty when the server has none (any answer but
+// 200) or the transfer breaks. One longer than any signature is read only that far, to fail
+// the verification.
+std::optional<std::vector<std::uint8_t>> FetchSignature(UpdateRun& run, HINTERNET session, const std::string& url) {
+    std::optional<HttpGet> request = OpenUrl(run, session, url, INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_BINARY);
+    if (!request || StatusCode(request->get()) != HTTP_STATUS_OK) return std::nullopt;
+    std::vector<std::uint8_t> signature;
+    char block[kBlockSize];
+    while (!run.cancel && signature.size() <= kMaxSignatureBytes) {
+        DWORD read = 0;
+        if (!::InternetReadFile(request->get(), block, sizeof block, &read)) return std::nullopt;
+        if (read == 0) return signature;
+        signature.insert(signature.end(), block, block + read);
+    }
+    return run.cancel ? std::nullopt : std::optional<std::vector<std::uint8_t>>(signature);
 }
 
 }  // namespace
@@ -225,6 +249,11 @@ TransferOutcome TransferFile(UpdateRun& run, const std::string& remote, const st
     if (!ReadAll(run, request->get(), file, *announced))
         return run.cancel ? TransferOutcome::Failed : TransferOutcome::Aborted;
     if (!file.Close()) return TransferOutcome::Aborted;
+    if (run.key) {
+        std::optional<std::vector<std::uint8_t>> signature = FetchSignature(run, session.get(), url + ".sig");
+        if (!signature) return run.cancel ? TransferOutcome::Failed : RefuseFile(run, kUnsignedFile, remote);
+        if (!run.key->Verifies(file.path(), *signature)) return RefuseFile(run, kForgedFile, remote);
+    }
     if (!IsUsableDownload(file.path(), kind)) return RefuseFile(run, kDamagedFile, remote);
     return file.Commit() ? TransferOutcome::Done : TransferOutcome::Aborted;
 }

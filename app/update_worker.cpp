@@ -1,4 +1,5 @@
 // The update worker: fetches the version file, compares, and fetches what is newer.
+#include "message_box.h"
 #include "update_run.h"
 #include "update_transfer.h"
 #include "update_version_file.h"
@@ -58,9 +59,21 @@ std::vector<Transfer> TransfersFor(int need) {
     return list;
 }
 
+// With the maker's key file in place nothing unsigned is taken: a key file that cannot
+// be read ends the run, it does not switch the check off.
+bool LoadKey(UpdateRun& run) {
+    if (!UpdateKeyPresent(run.keyFile)) return true;
+    run.key = UpdateKey::Load(run.keyFile);
+    if (run.key) return true;
+    ShowText("Tolvane cannot read the update key " + run.keyFile +
+             ". No update is installed without it; please reinstall Tolvane.");
+    return false;
+}
+
 // False when the run ended early with a failure.
 bool Work(UpdateRun& run) {
     ShowStatus(run, "Contacting update server and checking for updates...");
+    if (!LoadKey(run)) return false;
     // No date at all is a program that never loaded definitions: everything the server
     // has is newer. A date that is there but does not split cannot be compared.
     std::optional<DefsDate> localDate;

@@ -42,6 +42,14 @@ std::vector<std::uint8_t> Signatures(std::size_t count, std::uint32_t first) {
     return SignatureFileBytes(entries);
 }
 
+// A file of the tree tools/publish wrote before the tests (CTest's update_publish), signed
+// with the maker's key; `tree` "update_tree_other" holds the same files signed with another.
+std::vector<std::uint8_t> Published(const std::string& name, const char* tree = "update_tree") {
+    return ReadBytes(ModuleDirectory() + "\\" + tree + "\\Updates\\" + name);
+}
+std::string KeyFile(const char* name) { return ModuleDirectory() + "\\update_keys\\" + name; }
+const char* const kPublishedFiles[] = {"tsigs.ini", "tsigs.kws", "psigs.kws", "kwreng32.dl_", "hyseng32.dl_"};
+
 // An engine module as built (without debugging data), to serve as a ".dl_".
 std::vector<std::uint8_t> Module(const char* name) {
     return ReadBytes(ModuleDirectory() + "\\update_modules\\" + name);
@@ -86,8 +94,9 @@ protected:
         for (const ShownMessage& m : messages_.shown()) texts.push_back(m.text);
         return texts;
     }
-    int Run(const char* date, HWND owner = nullptr) {
-        return RunUpdate(date, UpdateTarget{owner, options_, engine_, enginesDownloaded_, 2000});
+    // `keyFile` empty: an installation without the maker's key.
+    int Run(const char* date, HWND owner = nullptr, const std::string& keyFile = "") {
+        return RunUpdate(date, UpdateTarget{owner, options_, engine_, enginesDownloaded_, 2000, keyFile});
     }
 
     LoopbackUpdateServer server_;
@@ -251,6 +260,83 @@ TEST_F(UpdateClient, ExceptionOnTheWorkerEndsTheRunAsFailed) {
     EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_UPDATE_FAILED)}, g_uiMessages);
     EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.kws"}), Requested())
         << "the run ends at the exception";
+}
+
+TEST_F(UpdateClient, PublishedTreeIsTakenWithTheMakersKeyAndUnsignedWithoutAKey) {
+    for (const char* name : kPublishedFiles) {
+        Serve(name, Published(name));
+        Serve(std::string(name) + ".sig", Published(std::string(name) + ".sig"));
+    }
+    EXPECT_EQ(kNewerDefs | kNewerEngines, Run("6/21/2000", nullptr, KeyFile("maker.pub")));
+    EXPECT_EQ(Published("tsigs.kws"), ReadBytes(work_ / "tsigs.kws"));
+    EXPECT_EQ(Published("psigs.kws"), ReadBytes(work_ / "psigs.kws"));
+    EXPECT_EQ(Published("kwreng32.dl_"), ReadBytes(work_ / "kwreng32.tmp"));
+    EXPECT_EQ(Published("hyseng32.dl_"), ReadBytes(work_ / "hyseng32.tmp"));
+    EXPECT_TRUE(enginesDownloaded_);
+    EXPECT_EQ(3, engine_.build);
+    EXPECT_EQ(10u, Requested().size()) << "each file and its signature";
+
+    // No key installed: the same tree without its signatures, as before signing existed.
+    ASSERT_TRUE(server_.Clear());
+    for (const char* name : kPublishedFiles) Serve(name, Published(name));
+    engine_ = EngineVersion{3, 0, 2};
+    EXPECT_EQ(kNewerDefs | kNewerEngines, Run("6/21/2000"));
+    EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.kws", "/Updates/psigs.kws",
+                                        "/Updates/kwreng32.dl_", "/Updates/hyseng32.dl_"}),
+              Requested())
+        << "no signature asked for";
+    EXPECT_EQ(std::vector<std::string>(2, LoadMessage(IDS_UPDATE_DOWNLOADED)), Shown());
+}
+
+TEST_F(UpdateClient, WithTheKeyATamperedUnsignedOrForeignSignedFileReplacesNothing) {
+    const std::vector<std::uint8_t> liveTrojanSigs = Signatures(30, 1), livePrivacySigs = Signatures(3, 2);
+    ASSERT_TRUE(WriteBytes(work_ / "tsigs.kws", liveTrojanSigs));
+    ASSERT_TRUE(WriteBytes(work_ / "psigs.kws", livePrivacySigs));
+    for (const char* name : kPublishedFiles) {
+        Serve(name, Published(name));
+        Serve(std::string(name) + ".sig", Published(std::string(name) + ".sig"));
+    }
+    Serve("tsigs.kws.sig", Published("tsigs.kws.sig", "update_tree_other"));
+    ASSERT_EQ(Published("tsigs.kws"), Published("tsigs.kws", "update_tree_other")) << "the same file";
+    ASSERT_TRUE(::DeleteFileA((server_.Folder() + "\\www\\Updates\\psigs.kws.sig").c_str()));
+    std::vector<std::uint8_t> tampered = Published("kwreng32.dl_");
+    ASSERT_TRUE(IsPluginModuleImage(tampered.data(), tampered.size()));
+    tampered[tampered.size() / 2] ^= 0x01;  // one bit of the code, still a module
+    ASSERT_TRUE(IsPluginModuleImage(tampered.data(), tampered.size()));
+    Serve("kwreng32.dl_", tampered);
+
+    EXPECT_EQ(kUpdateFailed, Run("6/21/2000", nullptr, KeyFile("maker.pub")));
+    EXPECT_EQ(liveTrojanSigs, ReadBytes(work_ / "tsigs.kws"));
+    EXPECT_EQ(livePrivacySigs, ReadBytes(work_ / "psigs.kws"));
+    EXPECT_EQ((std::set<std::string>{"hyseng32.tmp", "psigs.kws", "tsigs.kws"}), LocalFiles())
+        << "only the module with a good signature is staged";
+    EXPECT_FALSE(enginesDownloaded_);
+    const std::string forged = "does not match the maker's key: the file is not the one the maker published. "
+                               "It was not installed.";
+    EXPECT_EQ((std::vector<std::string>{
+                  "The signature of the file /Updates/tsigs.kws " + forged,
+                  "The file /Updates/psigs.kws sent by the update server has no signature of the maker (.sig). "
+                  "It was not installed.",
+                  "The signature of the file /Updates/kwreng32.dl_ " + forged, LoadMessage(IDS_UPDATE_FAILED)}),
+              Shown());
+}
+
+TEST_F(UpdateClient, WithTheKeyAnUnsignedVersionFileOrAnUnreadableKeyEndsTheRun) {
+    ServeVersion("1/1/2031", 3, 0, 3);
+    EXPECT_EQ(kUpdateFailed, Run("6/21/2000", nullptr, KeyFile("maker.pub")));
+    EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.ini.sig"}), Requested());
+    ASSERT_TRUE(WriteText(work_ / "updates.pub", "-----BEGIN PUBLIC KEY-----\nnot a key\n-----END PUBLIC KEY-----\n"));
+    EXPECT_EQ(kUpdateFailed, Run("6/21/2000", nullptr, work_ / "updates.pub"));
+    EXPECT_EQ(2u, Requested().size()) << "nothing asked without a usable key";
+    EXPECT_EQ((std::vector<std::string>{
+                  "The file /Updates/tsigs.ini sent by the update server has no signature of the maker (.sig). "
+                  "It was not installed.",
+                  LoadMessage(IDS_UPDATE_FAILED),
+                  "Tolvane cannot read the update key " + (work_ / "updates.pub") +
+                      ". No update is installed without it; please reinstall Tolvane.",
+                  LoadMessage(IDS_UPDATE_FAILED)}),
+              Shown());
+    EXPECT_EQ(std::set<std::string>{"updates.pub"}, LocalFiles());
 }
 
 TEST_F(UpdateClient, MissingOrCutFilesLeaveTheOldOnesAndNoEngineStaged) {

@@ -15,6 +15,8 @@ public:
     LoopbackUpdateServer();
     // "http://127.0.0.1:PORT", the value for UpdateOptions\FTPServer.
     const std::string& Url() const { return url_; }
+    // The server's folder as Wine shows it; it serves www\Updates under "/Updates/".
+    const std::string& Folder() const { return folder_; }
 
     // Empties "/Updates/" and forgets the requests.
     bool Clear();
