@@ -47,12 +47,27 @@ std::optional<std::vector<BYTE>> PemToDer(const std::string& pem) {
     return der;
 }
 
+// The SHA-256 of the whole file at `path`; empty when it cannot be read.
+unique_hash HashFile(HCRYPTPROV provider, const std::string& path) {
+    unique_hash hash;
+    unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file || !::CryptCreateHash(provider, kSha256, 0, 0, hash.put())) return unique_hash();
+    std::vector<BYTE> block(kHashBlock);
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(file.get(), block.data(), kHashBlock, &read, nullptr)) return unique_hash();
+        if (read == 0) return hash;
+        if (!::CryptHashData(hash.get(), block.data(), read, 0)) return unique_hash();
+    }
+}
+
 }  // namespace
 
 struct UpdateKey::Handles {
     unique_provider provider;
-    // Declared after the provider it lives in, so it is destroyed first.
-    unique_key key;
+    // Declared after the provider they live in, so they are destroyed first.
+    std::vector<unique_key> keys;
 };
 
 std::string UpdateKeyBesideProgram() {
@@ -80,19 +95,32 @@ std::optional<UpdateKey> UpdateKey::Load(const std::string& path) {
 }
 
 std::optional<UpdateKey> UpdateKey::FromPem(const std::string& pem) {
-    std::optional<std::vector<BYTE>> der = PemToDer(pem);
-    if (!der) return std::nullopt;
-    CERT_PUBLIC_KEY_INFO* info = nullptr;
-    DWORD size = 0;
-    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der->data(), static_cast<DWORD>(der->size()),
-                               CRYPT_DECODE_ALLOC_FLAG, nullptr, &info, &size))
-        return std::nullopt;
-    std::unique_ptr<void, free_local> decoded(info);
-    if (std::string(info->Algorithm.pszObjId) != szOID_RSA_RSA) return std::nullopt;
+    static const std::string begin = "-----BEGIN PUBLIC KEY-----", end = "-----END PUBLIC KEY-----";
     auto handles = std::make_shared<Handles>();
-    if (!::CryptAcquireContextA(handles->provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
-        !::CryptImportPublicKeyInfo(handles->provider.get(), X509_ASN_ENCODING, info, handles->key.put()))
+    if (!::CryptAcquireContextA(handles->provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
         return std::nullopt;
+    // Several keys, one block each, while the maker moves from one key to the next; a block
+    // that does not read fails the whole file rather than dropping a key unnoticed.
+    for (std::size_t at = pem.find(begin); at != std::string::npos; at = pem.find(begin, at)) {
+        std::size_t stop = pem.find(end, at);
+        if (stop == std::string::npos) return std::nullopt;
+        stop += end.size();
+        std::optional<std::vector<BYTE>> der = PemToDer(pem.substr(at, stop - at));
+        at = stop;
+        CERT_PUBLIC_KEY_INFO* info = nullptr;
+        DWORD size = 0;
+        if (!der || !::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der->data(),
+                                           static_cast<DWORD>(der->size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &info,
+                                           &size))
+            return std::nullopt;
+        std::unique_ptr<void, free_local> decoded(info);
+        unique_key key;
+        if (std::string(info->Algorithm.pszObjId) != szOID_RSA_RSA ||
+            !::CryptImportPublicKeyInfo(handles->provider.get(), X509_ASN_ENCODING, info, key.put()))
+            return std::nullopt;
+        handles->keys.push_back(std::move(key));
+    }
+    if (handles->keys.empty()) return std::nullopt;
     UpdateKey key;
     key.handles_ = std::move(handles);
     return key;
@@ -100,22 +128,16 @@ std::optional<UpdateKey> UpdateKey::FromPem(const std::string& pem) {
 
 bool UpdateKey::Verifies(const std::string& path, const std::vector<std::uint8_t>& signature) const {
     if (!handles_ || signature.empty() || signature.size() > kMaxSignatureBytes) return false;
-    unique_hash hash;
-    if (!::CryptCreateHash(handles_->provider.get(), kSha256, 0, 0, hash.put())) return false;
-    unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return false;
-    std::vector<BYTE> block(kHashBlock);
-    for (;;) {
-        DWORD read = 0;
-        if (!::ReadFile(file.get(), block.data(), kHashBlock, &read, nullptr)) return false;
-        if (read == 0) break;
-        if (!::CryptHashData(hash.get(), block.data(), read, 0)) return false;
-    }
     // CryptoAPI takes the signature least significant byte first.
     std::vector<BYTE> reversed(signature.rbegin(), signature.rend());
-    return ::CryptVerifySignatureA(hash.get(), reversed.data(), static_cast<DWORD>(reversed.size()),
-                                   handles_->key.get(), nullptr, 0) != FALSE;
+    for (const unique_key& key : handles_->keys) {
+        // A hash object serves one verification; the file is read again for each key.
+        unique_hash hash = HashFile(handles_->provider.get(), path);
+        if (hash && ::CryptVerifySignatureA(hash.get(), reversed.data(), static_cast<DWORD>(reversed.size()),
+                                            key.get(), nullptr, 0))
+            return true;
+    }
+    return false;
 }
 
 }  // namespace tolvane

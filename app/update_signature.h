@@ -3,7 +3,8 @@
 // that the key verifies. Without the key file nothing changes.
 //
 // The key file is the maker's RSA public key as a PEM "PUBLIC KEY" block (what
-// "openssl pkey -pubout" writes: a SubjectPublicKeyInfo); a signature is the PKCS #1 v1.5
+// "openssl pkey -pubout" writes: a SubjectPublicKeyInfo), or several such blocks while the
+// maker changes keys (a signature by any of them is taken); a signature is the PKCS #1 v1.5
 // RSA signature over the file's SHA-256 ("openssl dgst -sha256 -sign"), most significant
 // byte first. Everything goes through CryptoAPI's enhanced RSA and AES provider.
 #pragma once
@@ -29,12 +30,13 @@ std::string UpdateKeyBesideProgram();
 
 class UpdateKey {
 public:
-    // Empty when the file holds no RSA public key the provider can import.
+    // Empty when the file holds no RSA public key the provider can import, or a block that
+    // is not one.
     static std::optional<UpdateKey> Load(const std::string& path);
     // Same, from the file's bytes.
     static std::optional<UpdateKey> FromPem(const std::string& pem);
 
-    // True when `signature` is this key's signature over the whole file at `path`.
+    // True when `signature` is the signature of one of the keys over the whole file at `path`.
     bool Verifies(const std::string& path, const std::vector<std::uint8_t>& signature) const;
 
 private:

@@ -285,7 +285,19 @@ TEST_F(UpdateClient, PublishedTreeIsTakenWithTheMakersKeyAndUnsignedWithoutAKey)
                                         "/Updates/kwreng32.dl_", "/Updates/hyseng32.dl_"}),
               Requested())
         << "no signature asked for";
-    EXPECT_EQ(std::vector<std::string>(2, LoadMessage(IDS_UPDATE_DOWNLOADED)), Shown());
+
+    // A key change under way: the installation carries both keys, the tree is signed with
+    // the new one.
+    ASSERT_TRUE(server_.Clear());
+    for (const char* name : kPublishedFiles) {
+        Serve(name, Published(name, "update_tree_other"));
+        Serve(std::string(name) + ".sig", Published(std::string(name) + ".sig", "update_tree_other"));
+    }
+    const std::string bothKeys = work_ / "both.pub";
+    ASSERT_TRUE(WriteText(bothKeys, ReadText(KeyFile("maker.pub")) + ReadText(KeyFile("other.pub"))));
+    engine_ = EngineVersion{3, 0, 2};
+    EXPECT_EQ(kNewerDefs | kNewerEngines, Run("6/21/2000", nullptr, bothKeys));
+    EXPECT_EQ(std::vector<std::string>(3, LoadMessage(IDS_UPDATE_DOWNLOADED)), Shown());
 }
 
 TEST_F(UpdateClient, WithTheKeyATamperedUnsignedOrForeignSignedFileReplacesNothing) {
