@@ -334,15 +334,35 @@ std::vector<std::uint8_t> DatedSignatures(std::uint16_t month, std::uint16_t day
     return bytes;
 }
 
-std::vector<std::uint8_t> UpdateModule(const char* name) {
-    return ReadBytes(ModuleDirectory() + "\\update_modules\\" + name);
+// A file of the tree tools/publish wrote before the tests (CTest's update_publish): defs
+// 1/1/2031, engine 3.0.3, signed with the key in update_keys\maker.pub.
+std::vector<std::uint8_t> Published(const std::string& name) {
+    return ReadBytes(ModuleDirectory() + "\\update_tree\\Updates\\" + name);
 }
+
+// The maker's public key as "updates.pub" beside Tolvane.exe, for the life of the scope.
+class InstalledUpdateKey {
+public:
+    InstalledUpdateKey()
+        : path_(ModuleDirectory() + "\\updates.pub"),
+          placed_(::CopyFileA((ModuleDirectory() + "\\update_keys\\maker.pub").c_str(), path_.c_str(), FALSE) !=
+                  FALSE) {}
+    ~InstalledUpdateKey() {
+        if (placed_) ::DeleteFileA(path_.c_str());
+    }
+    bool placed() const { return placed_; }
+
+private:
+    std::string path_;
+    bool placed_;
+};
 
 // The program's own wiring to the update client, against the loopback server: a fresh
 // installation without definitions (no "VirusDefsDate", no tsigs.kws) recovers through
-// the question at start, then "Check for new definitions" on the status page fetches
-// newer definitions and engines, which go in place only at the final exit, not while
-// Windows asks to end the session with the engines loaded.
+// the question at start, then "Check for new definitions" on the status page, with the
+// maker's key beside the program, fetches a newer published and signed tree, whose engines
+// go in place only at the final exit, not while Windows asks to end the session with the
+// engines loaded.
 TEST_F(ProgramStartTest, RecoveryAtStartAndTheStatusPageRunTheRealUpdate) {
     LoopbackUpdateServer server;
     ASSERT_FALSE(server.Url().empty()) << "TOLVANE_UPDATE_SERVER names the loopback server's folder";
@@ -381,11 +401,12 @@ TEST_F(ProgramStartTest, RecoveryAtStartAndTheStatusPageRunTheRealUpdate) {
               server.Requested());
 
     ASSERT_TRUE(server.Clear());
-    ASSERT_TRUE(server.ServeVersion("1/1/2001", 3, 0, 3));
-    ASSERT_TRUE(server.Serve("tsigs.kws", DatedSignatures(1, 1, 2001)));
-    ASSERT_TRUE(server.Serve("psigs.kws", privacySigs));
-    ASSERT_TRUE(server.Serve("kwreng32.dl_", UpdateModule("kwreng32.dll")));
-    ASSERT_TRUE(server.Serve("hyseng32.dl_", UpdateModule("hyseng32.dll")));
+    for (std::string name : {"tsigs.ini", "tsigs.kws", "psigs.kws", "kwreng32.dl_", "hyseng32.dl_"}) {
+        ASSERT_TRUE(server.Serve(name, Published(name)));
+        ASSERT_TRUE(server.Serve(name + ".sig", Published(name + ".sig")));
+    }
+    InstalledUpdateKey key;
+    ASSERT_TRUE(key.placed());
     ::PostMessageA(frame, WM_COMMAND, ID_OPEN, 0);
     HWND sheet = program.TitledWindow("Tolvane v3.5");
     ASSERT_NE(nullptr, sheet);
@@ -398,9 +419,10 @@ TEST_F(ProgramStartTest, RecoveryAtStartAndTheStatusPageRunTheRealUpdate) {
     ::PostMessageA(statusPage, WM_COMMAND, MAKEWPARAM(IDC_CHECK_DEFINITIONS, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(statusPage, IDC_CHECK_DEFINITIONS)));
     ASSERT_TRUE(program.Answer(downloaded, IDOK, 60));
-    EXPECT_EQ(DatedSignatures(1, 1, 2001), ReadBytes(work / "tsigs.kws"));
-    EXPECT_EQ(UpdateModule("kwreng32.dll"), ReadBytes(work / "kwreng32.tmp"));
-    EXPECT_EQ(UpdateModule("hyseng32.dll"), ReadBytes(work / "hyseng32.tmp"));
+    EXPECT_EQ(Published("tsigs.kws"), ReadBytes(work / "tsigs.kws"));
+    EXPECT_EQ(Published("kwreng32.dl_"), ReadBytes(work / "kwreng32.tmp"));
+    EXPECT_EQ(Published("hyseng32.dl_"), ReadBytes(work / "hyseng32.tmp"));
+    EXPECT_EQ(10u, server.Requested().size()) << "each file and its signature, checked with the key";
 
     ASSERT_TRUE(::SendMessageTimeoutA(frame, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 10000, &answer));
     EXPECT_EQ(TRUE, answer);
@@ -410,8 +432,8 @@ TEST_F(ProgramStartTest, RecoveryAtStartAndTheStatusPageRunTheRealUpdate) {
     ::PostMessageA(sheet, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(sheet, IDOK)));
     ASSERT_TRUE(program.Exited(10000)) << "Quit ends the program";
     EXPECT_EQ(0u, program.ExitCode());
-    EXPECT_EQ(UpdateModule("kwreng32.dll"), ReadBytes(plugins / "kwreng32.dll")) << "the final exit swaps";
-    EXPECT_EQ(UpdateModule("hyseng32.dll"), ReadBytes(plugins / "hyseng32.dll"));
+    EXPECT_EQ(Published("kwreng32.dl_"), ReadBytes(plugins / "kwreng32.dll")) << "the final exit swaps";
+    EXPECT_EQ(Published("hyseng32.dl_"), ReadBytes(plugins / "hyseng32.dll"));
     EXPECT_EQ(3u, ReadDword(kEngine, "EngBld"));
     EXPECT_FALSE(FileExists(work / "kwreng32.tmp"));
     EXPECT_FALSE(FileExists(work / "hyseng32.tmp"));
