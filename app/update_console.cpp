@@ -7,9 +7,9 @@
 //                                       checks, and with KEY (the maker's public key file) the
 //                                       signature beside each file; exit status 0 when the
 //                                       client would take every file
-#include "settings_store.h"
 #include "install_directory.h"
 #include "message_box.h"
+#include "settings_store.h"
 #include "staged_engines.h"
 #include "tolvane_app.h"
 #include "unique_handle.h"
