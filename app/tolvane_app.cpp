@@ -38,9 +38,11 @@ CTolvaneApp::~CTolvaneApp() {
     frame_.reset();
     if (settingsLoaded_ && !cleanedUp_) SaveSettings(Settings());
     instanceMutex.reset();
-    // Only now are the engine modules unloaded and free to be replaced.
+    // Only now are the engine modules unloaded and free to be replaced; modules that an
+    // earlier run could not put in place are tried again here too.
     ::CoUninitialize();
-    if (settingsLoaded_ && !cleanedUp_ && EnginesDownloaded) SwapStagedEngines(InstalledEngineVersion());
+    if (settingsLoaded_)
+        SwapStagedEngines(EnginesDownloaded ? std::optional<EngineVersion>(InstalledEngineVersion()) : std::nullopt);
     cleanedUp_ = true;
     g_app = nullptr;
 }
@@ -108,7 +110,9 @@ void CTolvaneApp::Cleanup() {
     if (cleanedUp_ || !settingsLoaded_) return;
     cleanedUp_ = true;
     SaveSettings(Settings());
-    if (EnginesDownloaded) SwapStagedEngines(InstalledEngineVersion());
+    // The engines are still loaded while Windows asks, and the session may go on: the
+    // swap waits for the final exit, and is recorded in case the session ends first.
+    if (EnginesDownloaded) RecordStagedEngines(InstalledEngineVersion());
 }
 
 }  // namespace tolvane

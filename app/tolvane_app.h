@@ -28,8 +28,9 @@ public:
     // False ends the program without a message loop.
     bool InitInstance(const std::vector<std::string>& arguments);
     int Run();
-    // Saves the settings and puts staged engine modules in place; runs once, at the end
-    // or when Windows asks to end the session, and leaves everything usable.
+    // Saves the settings; runs once, at the end or when Windows asks to end the session,
+    // and leaves everything usable. Staged engine modules go in place only at the end,
+    // once the engines are released.
     void Cleanup();
 
     CMainFrame* MainFrame() const { return frame_.get(); }

@@ -48,6 +48,7 @@ int RunUpdate(const char* localDate, const UpdateTarget& target) {
     lstrcpynA(run.localDate, localDate ? localDate : "", sizeof run.localDate);
     run.localEngine = target.engineVersion;
     run.timeoutMilliseconds = target.timeoutMilliseconds;
+    run.keyFile = target.keyFile;
     {
         DownloadProgressDialog dialog(target.owner);
         run.dialog = &dialog;

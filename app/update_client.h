@@ -5,6 +5,7 @@
 
 #include "app_settings.h"
 #include "update_run.h"
+#include "update_signature.h"
 
 #include <windows.h>
 
@@ -17,6 +18,9 @@ struct UpdateTarget {
     EngineVersion& engineVersion;        // takes the server's numbers when engines were staged
     bool& enginesDownloaded;             // set when "kwreng32.tmp" and "hyseng32.tmp" are staged
     DWORD timeoutMilliseconds = 30000;   // longest wait for the server at any one step
+    // The maker's public key; when this file exists, every download must carry a valid
+    // signature.
+    std::string keyFile = UpdateKeyBesideProgram();
 };
 
 // Runs one update on the calling (user-interface) thread and returns once the result's

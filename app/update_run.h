@@ -5,12 +5,14 @@
 
 #include "app_settings.h"
 #include "update_dialog.h"
+#include "update_signature.h"
 
 #include <windows.h>
 
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace tolvane {
@@ -37,6 +39,9 @@ struct UpdateRun {
     EngineVersion remoteEngine{};
     // Bounds every wait on the server: connecting, sending, and each read.
     DWORD timeoutMilliseconds = 30000;
+    // The maker's key file, and the key the worker loaded from it when it is there.
+    std::string keyFile;
+    std::optional<UpdateKey> key;
 };
 
 // The transfer list for the given update options; the local version file goes into

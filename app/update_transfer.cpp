@@ -2,12 +2,14 @@
 
 #include "message_box.h"
 #include "resource.h"
+#include "update_file_check.h"
 #include "update_version_file.h"
 
 #include <wininet.h>
 
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 namespace tolvane {
 
@@ -44,9 +46,15 @@ public:
         return ::WriteFile(file_.get(), data, size, &written, nullptr) && written == size;
     }
 
-    bool Commit() {
+    // All data written: the file is closed and may be read back under path().
+    bool Close() {
         if (!::FlushFileBuffers(file_.get())) return false;
         file_.reset();
+        return true;
+    }
+    const std::string& path() const { return name_; }
+
+    bool Commit() {
         if (!::MoveFileExA(name_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             // Windows 9x has no MoveFileEx; there the old file must go first.
             if (::GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
@@ -129,18 +137,31 @@ TransferOutcome Refuse(UpdateRun& run, UINT message) {
     return TransferOutcome::Failed;
 }
 
+constexpr char kDamagedFile[] =
+    "The file %s sent by the update server is damaged or is not the file Tolvane expects. It was not installed.";
+
+constexpr char kUnsignedFile[] =
+    "The file %s sent by the update server has no signature of the maker (.sig). It was not installed.";
+constexpr char kForgedFile[] =
+    "The signature of the file %s does not match the maker's key: the file is not the one the maker "
+    "published. It was not installed.";
+
+// A downloaded file that may not replace the one in use; the scratch file goes with it.
+TransferOutcome RefuseFile(UpdateRun& run, const char* format, const std::string& remote) {
+    char text[1024];
+    std::snprintf(text, sizeof text, format, remote.c_str());
+    run.dialog->SetStatus(text);
+    ShowText(text, MB_OK | MB_ICONEXCLAMATION);
+    run.result = kUpdateFailed;
+    return TransferOutcome::Failed;
+}
+
 // A refused answer leaves nothing written. The status code decides, not the body: a
 // signature file may well hold the characters "404" in its first block.
 std::optional<TransferOutcome> CheckAnswer(UpdateRun& run, HINTERNET request, const std::string& remote) {
     DWORD status = StatusCode(request);
-    if (status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE) {
-        char text[1024];
-        std::snprintf(text, sizeof text, "File not found on Server: %s", remote.c_str());
-        run.dialog->SetStatus(text);
-        ShowText(text, MB_OK | MB_ICONEXCLAMATION);
-        run.result = kUpdateFailed;
-        return TransferOutcome::Failed;
-    }
+    if (status == HTTP_STATUS_NOT_FOUND || status == HTTP_STATUS_GONE)
+        return RefuseFile(run, "File not found on Server: %s", remote);
     if (status < 200 || status > 299) return Refuse(run, IDS_UPDATE_SERVER_UNREACHABLE);
     return std::nullopt;
 }
@@ -163,6 +184,23 @@ bool ReadAll(UpdateRun& run, HINTERNET request, ScratchFile& file, std::uint32_t
     return false;
 }
 
+// The detached signature beside a file: empty when the server has none (any answer but
+// 200) or the transfer breaks. One longer than any signature is read only that far, to fail
+// the verification.
+std::optional<std::vector<std::uint8_t>> FetchSignature(UpdateRun& run, HINTERNET session, const std::string& url) {
+    std::optional<HttpGet> request = OpenUrl(run, session, url, INTERNET_FLAG_RELOAD | INTERNET_FLAG_TRANSFER_BINARY);
+    if (!request || StatusCode(request->get()) != HTTP_STATUS_OK) return std::nullopt;
+    std::vector<std::uint8_t> signature;
+    char block[kBlockSize];
+    while (!run.cancel && signature.size() <= kMaxSignatureBytes) {
+        DWORD read = 0;
+        if (!::InternetReadFile(request->get(), block, sizeof block, &read)) return std::nullopt;
+        if (read == 0) return signature;
+        signature.insert(signature.end(), block, block + read);
+    }
+    return run.cancel ? std::nullopt : std::optional<std::vector<std::uint8_t>>(signature);
+}
+
 }  // namespace
 
 void ShowStatus(UpdateRun& run, const char* format, ...) {
@@ -174,7 +212,8 @@ void ShowStatus(UpdateRun& run, const char* format, ...) {
     run.dialog->SetStatus(text);
 }
 
-TransferOutcome TransferFile(UpdateRun& run, const std::string& remote, const std::string& local) {
+TransferOutcome TransferFile(UpdateRun& run, const std::string& remote, const std::string& local,
+                             DownloadKind kind) {
     unique_internet session(::InternetOpenA("Tolvane", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session) return TransferOutcome::Aborted;
     SetTimeouts(session.get(), run.timeoutMilliseconds);
@@ -209,6 +248,13 @@ TransferOutcome TransferFile(UpdateRun& run, const std::string& remote, const st
     if (std::optional<TransferOutcome> refused = CheckAnswer(run, request->get(), remote)) return *refused;
     if (!ReadAll(run, request->get(), file, *announced))
         return run.cancel ? TransferOutcome::Failed : TransferOutcome::Aborted;
+    if (!file.Close()) return TransferOutcome::Aborted;
+    if (run.key) {
+        std::optional<std::vector<std::uint8_t>> signature = FetchSignature(run, session.get(), url + ".sig");
+        if (!signature) return run.cancel ? TransferOutcome::Failed : RefuseFile(run, kUnsignedFile, remote);
+        if (!run.key->Verifies(file.path(), *signature)) return RefuseFile(run, kForgedFile, remote);
+    }
+    if (!IsUsableDownload(file.path(), kind)) return RefuseFile(run, kDamagedFile, remote);
     return file.Commit() ? TransferOutcome::Done : TransferOutcome::Aborted;
 }
 

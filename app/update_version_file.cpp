@@ -11,14 +11,24 @@ namespace tolvane {
 namespace {
 
 // The profile functions read "defs" into a buffer of 260 bytes.
-constexpr std::size_t kMaxDefs = 259;
+constexpr std::size_t kDefsBuffer = 260;
+
+// The profile functions' blanks: the C library's, and the end-of-file mark (Ctrl+Z) that
+// old editors leave behind.
+bool IsProfileBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == '\x1a';
+}
+
+bool IsCBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
 std::string_view Trim(std::string_view text) {
-    const char* blanks = " \t\r\n";
-    std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) return {};
-    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+    while (!text.empty() && IsProfileBlank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && IsProfileBlank(text.back())) text.remove_suffix(1);
+    return text;
 }
+
+// Names and values end at a NUL, as the strings the profile functions compare and copy do.
+std::string_view UpToNul(std::string_view text) { return text.substr(0, text.find('\0')); }
 
 bool SameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -26,10 +36,64 @@ bool SameName(std::string_view a, std::string_view b) {
            });
 }
 
-// Leading decimal digits; anything else (a sign, letters, nothing) stops the number. A
-// value past `limit` reads as `fallback`, so no server text wraps around to look small.
+// The file as the profile functions decode it: a byte-order mark names the encoding,
+// without one the bytes are ANSI. Only ASCII matters in the version file; other UTF-16
+// characters become "?".
+std::string ProfileText(std::string_view bytes) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") return std::string(bytes.substr(3));
+    bool little = bytes.substr(0, 2) == "\xFF\xFE", big = bytes.substr(0, 2) == "\xFE\xFF";
+    if (!little && !big) return std::string(bytes);
+    std::string text;
+    for (std::size_t at = 2; at + 1 < bytes.size(); at += 2) {
+        unsigned low = static_cast<unsigned char>(bytes[at + (big ? 1 : 0)]);
+        unsigned high = static_cast<unsigned char>(bytes[at + (big ? 0 : 1)]);
+        unsigned unit = high << 8 | low;
+        text.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+    }
+    return text;
+}
+
+// Calls `visit` with each line, trimmed, until it returns false. Lines end at "\n"; a
+// part of the file with no "\n" left ends its lines at "\r".
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit visit) {
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string_view::npos) end = text.find('\r', at);
+        if (end == std::string_view::npos) end = text.size();
+        std::string_view line = Trim(text.substr(at, end - at));
+        at = end + 1;
+        if (!line.empty() && !visit(line)) return;
+    }
+}
+
+// The value of `key` in the first section named `section`; later sections of the same
+// name and later keys of the same name are not read. A key line without "=" has no value.
+std::optional<std::string_view> FindValue(std::string_view text, std::string_view section, std::string_view key) {
+    enum { Before, Inside, After } state = Before;
+    std::optional<std::string_view> value;
+    ForEachLine(text, [&](std::string_view line) {
+        std::size_t close = line.front() == '[' ? line.rfind(']') : std::string_view::npos;
+        if (close != std::string_view::npos) {
+            if (state == Inside) state = After;
+            else if (state == Before && SameName(UpToNul(Trim(line.substr(1, close - 1))), section)) state = Inside;
+            return state != After;
+        }
+        if (state != Inside) return true;
+        std::size_t equals = line.find('=');
+        if (!SameName(UpToNul(Trim(line.substr(0, equals))), key)) return true;
+        if (equals != std::string_view::npos) value = UpToNul(Trim(line.substr(equals + 1)));
+        return false;
+    });
+    return value;
+}
+
+// Leading decimal digits after the C library's leading blanks; anything else (a sign,
+// letters, nothing) stops the number. A value past `limit` reads as `fallback`, so no
+// server text wraps around to look small.
 template <typename T>
 T LeadingNumber(std::string_view text, T fallback) {
+    while (!text.empty() && IsCBlank(text.front())) text.remove_prefix(1);
     std::uint64_t value = 0;
     for (char c : text) {
         if (c < '0' || c > '9') break;
@@ -39,36 +103,30 @@ T LeadingNumber(std::string_view text, T fallback) {
     return static_cast<T>(value);
 }
 
-// The value of `key` in section "files": the first one wins, as with the profile functions.
-std::optional<std::string_view> FindValue(std::string_view bytes, std::string_view key) {
-    bool inFiles = false;
-    for (std::size_t at = 0; at < bytes.size();) {
-        std::size_t end = std::min(bytes.find('\n', at), bytes.size());
-        std::string_view line = Trim(bytes.substr(at, end - at));
-        at = end + 1;
-        if (!line.empty() && line.front() == '[') {
-            std::size_t close = line.find(']');
-            inFiles = close != std::string_view::npos && SameName(Trim(line.substr(1, close - 1)), "files");
-            continue;
-        }
-        std::size_t equals = line.find('=');
-        if (inFiles && equals != std::string_view::npos && SameName(Trim(line.substr(0, equals)), key))
-            return Trim(line.substr(equals + 1));
-    }
-    return std::nullopt;
-}
-
-std::uint32_t ReadNumber(std::string_view bytes, std::string_view key) {
-    std::optional<std::string_view> value = FindValue(bytes, key);
+std::uint32_t ReadNumber(std::string_view text, std::string_view key) {
     // Out of range reads as missing: no engine update on a number the server cannot mean.
-    return value ? LeadingNumber<std::uint32_t>(*value, 0) : 0;
+    return LeadingNumber<std::uint32_t>(ReadProfileString(text, "files", key, "0", kDefsBuffer), 0);
 }
 
 }  // namespace
 
+std::string ReadProfileString(std::string_view bytes, std::string_view section, std::string_view key,
+                              std::string_view fallback, std::size_t bufferSize) {
+    if (bufferSize == 0) return std::string();
+    std::string text = ProfileText(bytes);
+    std::string_view value = FindValue(text, section, key).value_or(fallback);
+    // A value in matching quotes loses them; the closing one goes only when the value
+    // fits the buffer whole, as with the platform's own copy.
+    bool quoted = value.size() > 1 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front();
+    if (quoted) value.remove_prefix(1);
+    std::string copy(value.substr(0, bufferSize - 1));
+    if (quoted && bufferSize >= value.size() && !copy.empty()) copy.pop_back();
+    return copy;
+}
+
 VersionFile ParseVersionFile(std::string_view bytes) {
     VersionFile file;
-    if (std::optional<std::string_view> defs = FindValue(bytes, "defs")) file.defs = defs->substr(0, kMaxDefs);
+    file.defs = ReadProfileString(bytes, "files", "defs", "ERROR", kDefsBuffer);
     file.engineMajor = ReadNumber(bytes, "ENGINE_VERSION_MAJ");
     file.engineMinor = ReadNumber(bytes, "ENGINE_VERSION_MIN");
     file.engineBuild = ReadNumber(bytes, "ENGINE_VERSION_BLD");
@@ -93,7 +151,8 @@ EngineVersion RemoteEngineVersion(const VersionFile& remote) {
                          static_cast<std::int32_t>(remote.engineBuild)};
 }
 
-std::optional<int> CompareVersions(const VersionFile& remote, const DefsDate& local, const EngineVersion& localEngine) {
+std::optional<int> CompareVersions(const VersionFile& remote, const std::optional<DefsDate>& local,
+                                   const EngineVersion& localEngine) {
     std::optional<DefsDate> date = SplitDate(remote.defs);
     if (!date) return std::nullopt;
     auto dateKey = [](const DefsDate& d) { return std::make_tuple(d.year, d.month, d.day); };
@@ -102,7 +161,7 @@ std::optional<int> CompareVersions(const VersionFile& remote, const DefsDate& lo
                                static_cast<std::uint32_t>(v.build));
     };
     int need = kNothingNewer;
-    if (dateKey(*date) > dateKey(local)) need |= kNewerDefs;
+    if (!local || dateKey(*date) > dateKey(*local)) need |= kNewerDefs;
     if (engineKey(RemoteEngineVersion(remote)) > engineKey(localEngine)) need |= kNewerEngines;
     return need;
 }

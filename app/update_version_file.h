@@ -30,14 +30,21 @@ struct DefsDate {
 // What one run fetches: bit 1 the signature files, bit 2 the engine modules.
 enum UpdateNeed : int { kNothingNewer = 0, kNewerDefs = 1, kNewerEngines = 2 };
 
+// The value of `key` in `section` as GetPrivateProfileString reads it from a file of these
+// bytes into a buffer of `bufferSize` characters: the first section and key of each name,
+// blanks around names and values dropped, a value in matching quotes without them.
+std::string ReadProfileString(std::string_view bytes, std::string_view section, std::string_view key,
+                              std::string_view fallback, std::size_t bufferSize);
+
 VersionFile ParseVersionFile(std::string_view bytes);
 
-// "6/21/2000": three fields split at "/", each its leading decimal digits (none give 0);
-// empty when there are fewer than three fields.
+// "6/21/2000": three fields split at "/", each its leading decimal digits after blanks
+// (none give 0); empty when there are fewer than three fields.
 std::optional<DefsDate> SplitDate(std::string_view text);
 
 // kNewerDefs and kNewerEngines as they apply; empty when the server's date does not split.
-std::optional<int> CompareVersions(const VersionFile& remote, const DefsDate& localDate,
+// With no local date (no definitions were ever loaded) the server's definitions are newer.
+std::optional<int> CompareVersions(const VersionFile& remote, const std::optional<DefsDate>& localDate,
                                    const EngineVersion& localEngine);
 
 EngineVersion RemoteEngineVersion(const VersionFile& remote);

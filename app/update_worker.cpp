@@ -1,4 +1,5 @@
 // The update worker: fetches the version file, compares, and fetches what is newer.
+#include "message_box.h"
 #include "update_run.h"
 #include "update_transfer.h"
 #include "update_version_file.h"
@@ -28,7 +29,7 @@ std::optional<std::string> ReadVersionFile(const std::string& path) {
 
 // The comparison's value, or empty when the version file cannot be read or its date does
 // not split. The local copy goes either way.
-std::optional<int> CompareWithServer(UpdateRun& run, const DefsDate& localDate) {
+std::optional<int> CompareWithServer(UpdateRun& run, const std::optional<DefsDate>& localDate) {
     const std::string& path = run.transfers[kLocalVersionFile];
     std::optional<std::string> bytes = ReadVersionFile(path);
     ::DeleteFileA(path.c_str());
@@ -39,35 +40,58 @@ std::optional<int> CompareWithServer(UpdateRun& run, const DefsDate& localDate) 
     return need;
 }
 
-std::vector<std::pair<TransferEntry, TransferEntry>> TransfersFor(int need) {
-    std::vector<std::pair<TransferEntry, TransferEntry>> list;
+struct Transfer {
+    TransferEntry remote;
+    TransferEntry local;
+    DownloadKind kind;
+};
+
+std::vector<Transfer> TransfersFor(int need) {
+    std::vector<Transfer> list;
     if (need & kNewerDefs) {
-        list.emplace_back(kRemoteTrojanSigs, kLocalTrojanSigs);
-        list.emplace_back(kRemotePrivacySigs, kLocalPrivacySigs);
+        list.push_back({kRemoteTrojanSigs, kLocalTrojanSigs, DownloadKind::TrojanSignatures});
+        list.push_back({kRemotePrivacySigs, kLocalPrivacySigs, DownloadKind::PrivacySignatures});
     }
     if (need & kNewerEngines) {
-        list.emplace_back(kRemoteScanEngine, kStagedScanEngine);
-        list.emplace_back(kRemotePrivacyEngine, kStagedPrivacyEngine);
+        list.push_back({kRemoteScanEngine, kStagedScanEngine, DownloadKind::EngineModule});
+        list.push_back({kRemotePrivacyEngine, kStagedPrivacyEngine, DownloadKind::EngineModule});
     }
     return list;
+}
+
+// With the maker's key file in place nothing unsigned is taken: a key file that cannot
+// be read ends the run, it does not switch the check off.
+bool LoadKey(UpdateRun& run) {
+    if (!UpdateKeyPresent(run.keyFile)) return true;
+    run.key = UpdateKey::Load(run.keyFile);
+    if (run.key) return true;
+    ShowText("Tolvane cannot read the update key " + run.keyFile +
+             ". No update is installed without it; please reinstall Tolvane.");
+    return false;
 }
 
 // False when the run ended early with a failure.
 bool Work(UpdateRun& run) {
     ShowStatus(run, "Contacting update server and checking for updates...");
-    std::optional<DefsDate> localDate = SplitDate(run.localDate);
-    if (!localDate) return false;
-    switch (TransferFile(run, run.transfers[kRemoteVersionFile], run.transfers[kLocalVersionFile])) {
+    if (!LoadKey(run)) return false;
+    // No date at all is a program that never loaded definitions: everything the server
+    // has is newer. A date that is there but does not split cannot be compared.
+    std::optional<DefsDate> localDate;
+    if (run.localDate[0] != '\0' && !(localDate = SplitDate(run.localDate))) return false;
+    switch (TransferFile(run, run.transfers[kRemoteVersionFile], run.transfers[kLocalVersionFile],
+                         DownloadKind::VersionFile)) {
     case TransferOutcome::Done: break;
     case TransferOutcome::Failed: return true;  // the result says why already
     case TransferOutcome::Aborted: return false;
     }
-    std::optional<int> need = CompareWithServer(run, *localDate);
+    std::optional<int> need = CompareWithServer(run, localDate);
     if (!need) return false;
     run.result = *need;
     // A file that fails has set the result to failed; the ones after it are still fetched.
-    for (auto [remote, local] : TransfersFor(*need))
-        if (TransferFile(run, run.transfers[remote], run.transfers[local]) == TransferOutcome::Aborted) return false;
+    for (const Transfer& transfer : TransfersFor(*need))
+        if (TransferFile(run, run.transfers[transfer.remote], run.transfers[transfer.local], transfer.kind) ==
+            TransferOutcome::Aborted)
+            return false;
     ShowStatus(run, "Closing connection...");
     return true;
 }
@@ -89,7 +113,13 @@ std::array<std::string, kTransferCount> BuildTransferList(const UpdateOptionsRec
 
 DWORD WINAPI UpdateWorker(void* parameter) {
     UpdateRun& run = *static_cast<UpdateRun*>(parameter);
-    if (!Work(run)) run.result = kUpdateFailed;
+    // An exception past here would end the process, and the user-interface thread would
+    // never see the run done.
+    try {
+        if (!Work(run)) run.result = kUpdateFailed;
+    } catch (...) {
+        run.result = kUpdateFailed;
+    }
     run.done = 1;
     return 0;
 }

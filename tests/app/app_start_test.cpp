@@ -5,15 +5,25 @@
 #include "app_test_support.h"
 #include "diagnostic_dump.h"
 #include "main_frame.h"
+#include "message_box.h"
 #include "plugin_module.h"
 #include "registry_support.h"
+#include "resource.h"
 #include "settings_store.h"
+#include "signature_file.h"
 #include "staged_engines.h"
 #include "test_support.h"
 #include "tolvane_app.h"
 #include "unique_handle.h"
+#include "update_server_support.h"
 
 #include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <cstring>
+#include <functional>
+#include <set>
 
 using namespace tolvane;
 using namespace tolvane::test;
@@ -55,13 +65,41 @@ BOOL CALLBACK FindWindowOf(HWND window, LPARAM search) {
     return TRUE;
 }
 
-// Tolvane.exe from beside the test program, run in the folder of the privacy signatures.
+struct MatchSearch {
+    DWORD process;
+    std::function<bool(HWND)> match;
+    HWND found;
+};
+
+BOOL CALLBACK FindMatchOf(HWND window, LPARAM search) {
+    auto* s = reinterpret_cast<MatchSearch*>(search);
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(window, &process);
+    if (process != s->process || !::IsWindowVisible(window) || !s->match(window)) return TRUE;
+    s->found = window;
+    return FALSE;
+}
+
+std::string WindowText(HWND window) {
+    char text[128] = {};
+    ::GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+bool IsDialog(HWND window) {
+    char className[64] = {};
+    ::GetClassNameA(window, className, sizeof className);
+    return std::string(className) == "#32770";
+}
+
+// Tolvane.exe from beside the test program, run in `folder` (by default the folder of the
+// privacy signatures).
 class TolvaneProcess {
 public:
-    explicit TolvaneProcess(const std::string& arguments = "") {
+    explicit TolvaneProcess(const std::string& arguments = "", std::string folder = "") {
         std::string exe = ModuleDirectory() + "\\Tolvane.exe";
         std::string command = "\"" + exe + "\" " + arguments;
-        std::string folder = ModuleDirectory() + "\\signatures";
+        if (folder.empty()) folder = ModuleDirectory() + "\\signatures";
         STARTUPINFOA startup{};
         startup.cb = sizeof startup;
         started_ = ::CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
@@ -91,6 +129,16 @@ public:
         ::PostMessageA(box, WM_COMMAND, IDOK, 0);
         return text;
     }
+    // A visible window of the process with this title, waiting up to ten seconds for it.
+    HWND TitledWindow(const std::string& title) {
+        return Search([&](HWND window) { return WindowText(window) == title; }, 200);
+    }
+    // Answers the message box with this text with `button`; false when none came within
+    // `seconds` (a download may come first).
+    bool Answer(const std::string& text, int button, int seconds = 10) {
+        HWND box = Search([&](HWND window) { return IsDialog(window) && StaticText(window) == text; }, seconds * 20);
+        return box && ::PostMessageA(box, WM_COMMAND, button, 0);
+    }
     bool Exited(DWORD milliseconds) { return ::WaitForSingleObject(info_.hProcess, milliseconds) == WAIT_OBJECT_0; }
     DWORD ExitCode() {
         DWORD code = 0x5A5A;
@@ -100,6 +148,16 @@ public:
     bool Started() const { return started_; }
 
 private:
+    // A visible window of the process that `match` accepts, looking `rounds` times.
+    HWND Search(std::function<bool(HWND)> match, int rounds) {
+        MatchSearch search{info_.dwProcessId, std::move(match), nullptr};
+        for (int i = 0; i < rounds && started_ && !search.found && !Exited(0); ++i) {
+            ::EnumWindows(FindMatchOf, reinterpret_cast<LPARAM>(&search));
+            if (!search.found) ::Sleep(50);
+        }
+        return search.found;
+    }
+
     PROCESS_INFORMATION info_{};
     bool started_ = false;
 };
@@ -137,8 +195,9 @@ TEST_F(ProgramStartTest, FirstStartWritesDefaultsAndASecondCopyEndsAtOnceWithout
     EXPECT_EQ(0u, ReadDword(kEngine, "EngMin"));
     EXPECT_EQ(2u, ReadDword(kEngine, "EngBld"));
     AppSettings stored{};
+    const AppSettings defaults = DefaultAppSettings();
     LoadSettings(stored);
-    EXPECT_EQ(0, std::memcmp(&stored.AutoScan, &Settings().AutoScan, offsetof(AppSettings, UpdateOptions)))
+    EXPECT_EQ(0, std::memcmp(&stored.AutoScan, &defaults.AutoScan, offsetof(AppSettings, UpdateOptions)))
         << "every setting stored with its default";
 
     ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kAdminAlert, "MailTo", "changed@example.org"));
@@ -152,7 +211,7 @@ TEST_F(ProgramStartTest, FirstStartWritesDefaultsAndASecondCopyEndsAtOnceWithout
     DWORD_PTR answer = 0;
     ASSERT_TRUE(::SendMessageTimeoutA(frame, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 10000, &answer));
     EXPECT_EQ(TRUE, answer) << "the program lets Windows end";
-    EXPECT_EQ(Settings().MailTo, ReadString(HKEY_LOCAL_MACHINE, kAdminAlert, "MailTo"))
+    EXPECT_EQ(defaults.MailTo, ReadString(HKEY_LOCAL_MACHINE, kAdminAlert, "MailTo"))
         << "the settings the program holds are saved before Windows ends";
     ::PostMessageA(frame, WM_CLOSE, 0, 0);
     EXPECT_EQ(kSignaturesQuestion, first.AnswerMessage())
@@ -181,28 +240,201 @@ TEST_F(ProgramStartTest, MissingScanEngineIsReportedWithItsCodeAndEndsTheProgram
     EXPECT_EQ(0xFFFFFFFFu, program.ExitCode());
 }
 
-TEST(StagedEngines, ReplaceTheInstalledModulesAndRecordTheirVersionOnlyWhenBothAreCopied) {
-    ScopedProductKey productKey;
-    TempDir work, plugins;
-    std::string previous = CurrentDirectory();
-    ASSERT_TRUE(::SetCurrentDirectoryA(work.path().c_str()));
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "PluginsDir", plugins.path() + "\\missing"));
-    ASSERT_TRUE(WriteText(work / "kwreng32.tmp", "new scan engine"));
-    ASSERT_TRUE(WriteText(work / "hyseng32.tmp", "new privacy engine"));
-    EXPECT_FALSE(SwapStagedEngines(EngineVersion{3, 1, 5}));
-    EXPECT_FALSE(FileExists(work / "kwreng32.tmp"));
-    EXPECT_EQ(0xDEADBEEFu, ReadDword(kEngine, "EngMaj")) << "version of modules that were not installed";
+// The names in `folder`, to see that no temporary copy stays behind.
+std::set<std::string> FolderFiles(const std::string& folder) {
+    std::set<std::string> names;
+    WIN32_FIND_DATAA data;
+    unique_find find(::FindFirstFileA((folder + "\\*").c_str(), &data));
+    if (find) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(data.cFileName);
+        } while (::FindNextFileA(find.get(), &data));
+    }
+    return names;
+}
 
-    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "PluginsDir", plugins.path()));
-    ASSERT_TRUE(WriteText(work / "kwreng32.tmp", "new scan engine"));
-    ASSERT_TRUE(WriteText(work / "hyseng32.tmp", "new privacy engine"));
-    ASSERT_TRUE(WriteText(plugins / "kwreng32.dll", "old"));
-    EXPECT_TRUE(SwapStagedEngines(EngineVersion{3, 1, 5}));
-    EXPECT_EQ("new scan engine", ReadText(plugins / "kwreng32.dll"));
-    EXPECT_EQ("new privacy engine", ReadText(plugins / "hyseng32.dll"));
-    EXPECT_FALSE(FileExists(work / "kwreng32.tmp"));
-    EXPECT_FALSE(FileExists(work / "hyseng32.tmp"));
+class StagedEngines : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previous_ = CurrentDirectory();
+        ASSERT_TRUE(::SetCurrentDirectoryA(work_.path().c_str()));
+        ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "PluginsDir", plugins_.path()));
+        ASSERT_TRUE(WriteText(plugins_ / "kwreng32.dll", "old scan engine"));
+        ASSERT_TRUE(WriteText(plugins_ / "hyseng32.dll", "old privacy engine"));
+        ASSERT_TRUE(WriteText(work_ / "kwreng32.tmp", "new scan engine"));
+        ASSERT_TRUE(WriteText(work_ / "hyseng32.tmp", "new privacy engine"));
+    }
+    void TearDown() override { ::SetCurrentDirectoryA(previous_.c_str()); }
+
+    void ExpectOldModulesAndStagedFilesKept() {
+        EXPECT_EQ("old scan engine", ReadText(plugins_ / "kwreng32.dll"));
+        EXPECT_EQ("old privacy engine", ReadText(plugins_ / "hyseng32.dll"));
+        EXPECT_EQ((std::set<std::string>{"hyseng32.dll", "kwreng32.dll"}), FolderFiles(plugins_.path()));
+        EXPECT_EQ("new scan engine", ReadText(work_ / "kwreng32.tmp"));
+        EXPECT_EQ("new privacy engine", ReadText(work_ / "hyseng32.tmp"));
+        EXPECT_EQ(0xDEADBEEFu, ReadDword(kEngine, "EngMaj")) << "version of modules that were not installed";
+    }
+
+    ScopedProductKey productKey_;
+    TempDir work_, plugins_;
+    std::string previous_;
+};
+
+TEST_F(StagedEngines, AFailedCopyKeepsTheInstalledModulesAndTheDownloadForTheNextExit) {
+    {
+        // The second copy fails after the first succeeded, as on a disk that fills up.
+        unique_file busy(::CreateFileA((work_ / "hyseng32.tmp").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(busy);
+        EXPECT_EQ(EngineSwap::Kept, SwapStagedEngines(EngineVersion{3, 1, 5}));
+    }
+    ExpectOldModulesAndStagedFilesKept();
+
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "PluginsDir", plugins_.path() + "\\missing"));
+    EXPECT_EQ(EngineSwap::Kept, SwapStagedEngines(std::nullopt)) << "the recorded download, with no folder";
+    ExpectOldModulesAndStagedFilesKept();
+
+    // A later run that downloaded nothing puts the waiting modules in place.
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "PluginsDir", plugins_.path()));
+    EXPECT_EQ(EngineSwap::Swapped, SwapStagedEngines(std::nullopt));
+    EXPECT_EQ("new scan engine", ReadText(plugins_ / "kwreng32.dll"));
+    EXPECT_EQ("new privacy engine", ReadText(plugins_ / "hyseng32.dll"));
+    EXPECT_EQ((std::set<std::string>{"hyseng32.dll", "kwreng32.dll"}), FolderFiles(plugins_.path()));
+    EXPECT_FALSE(FileExists(work_ / "kwreng32.tmp"));
+    EXPECT_FALSE(FileExists(work_ / "hyseng32.tmp"));
+    EXPECT_EQ(3u, ReadDword(kEngine, "EngMaj"));
     EXPECT_EQ(1u, ReadDword(kEngine, "EngMin"));
     EXPECT_EQ(5u, ReadDword(kEngine, "EngBld"));
-    ::SetCurrentDirectoryA(previous.c_str());
+
+    EXPECT_EQ(EngineSwap::NothingStaged, SwapStagedEngines(std::nullopt)) << "the record went with the swap";
+}
+
+TEST_F(StagedEngines, ADownloadOfThisRunIsSwappedAndNothingElseIsTouched) {
+    EXPECT_EQ(EngineSwap::NothingStaged, SwapStagedEngines(std::nullopt));
+    EXPECT_EQ("old scan engine", ReadText(plugins_ / "kwreng32.dll"));
+    EXPECT_TRUE(FileExists(work_ / "kwreng32.tmp")) << "staged files of no record are left alone";
+
+    EXPECT_EQ(EngineSwap::Swapped, SwapStagedEngines(EngineVersion{3, 2, 0}));
+    EXPECT_EQ("new privacy engine", ReadText(plugins_ / "hyseng32.dll"));
+    EXPECT_EQ((std::set<std::string>{"hyseng32.dll", "kwreng32.dll"}), FolderFiles(plugins_.path()));
+    EXPECT_TRUE(FolderFiles(work_.path()).empty());
+    EXPECT_EQ(2u, ReadDword(kEngine, "EngMin"));
+}
+
+// A signature file of the specimens, dated as the server announces it.
+std::vector<std::uint8_t> DatedSignatures(std::uint16_t month, std::uint16_t day, std::uint16_t year) {
+    std::vector<std::uint8_t> bytes = ReadBytes(ModuleDirectory() + "\\specimens\\tsigs.kws");
+    SignatureFileHeader header{};
+    if (bytes.size() < sizeof header) return bytes;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    header.month = month;
+    header.day = day;
+    header.year = year;
+    std::memcpy(bytes.data(), &header, sizeof header);
+    return bytes;
+}
+
+// A file of the tree tools/publish wrote before the tests (CTest's update_publish): defs
+// 1/1/2031, engine 3.0.3, signed with the key in update_keys\maker.pub.
+std::vector<std::uint8_t> Published(const std::string& name) {
+    return ReadBytes(ModuleDirectory() + "\\update_tree\\Updates\\" + name);
+}
+
+// The maker's public key as "updates.pub" beside Tolvane.exe, for the life of the scope.
+class InstalledUpdateKey {
+public:
+    InstalledUpdateKey()
+        : path_(ModuleDirectory() + "\\updates.pub"),
+          placed_(::CopyFileA((ModuleDirectory() + "\\update_keys\\maker.pub").c_str(), path_.c_str(), FALSE) !=
+                  FALSE) {}
+    ~InstalledUpdateKey() {
+        if (placed_) ::DeleteFileA(path_.c_str());
+    }
+    bool placed() const { return placed_; }
+
+private:
+    std::string path_;
+    bool placed_;
+};
+
+// The program's own wiring to the update client, against the loopback server: a fresh
+// installation without definitions (no "VirusDefsDate", no tsigs.kws) recovers through
+// the question at start, then "Check for new definitions" on the status page, with the
+// maker's key beside the program, fetches a newer published and signed tree, whose engines
+// go in place only at the final exit, not while Windows asks to end the session with the
+// engines loaded.
+TEST_F(ProgramStartTest, RecoveryAtStartAndTheStatusPageRunTheRealUpdate) {
+    LoopbackUpdateServer server;
+    ASSERT_FALSE(server.Url().empty()) << "TOLVANE_UPDATE_SERVER names the loopback server's folder";
+    ASSERT_TRUE(server.Clear());
+    TempDir work, plugins;
+    const std::string updateOptions = std::string(kProductKey) + "\\UpdateOptions";
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, updateOptions, "FTPServer", server.Url()));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, updateOptions, "Path", "/Updates/"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey + std::string("\\3.5"), "Path", work / "Tolvane.exe"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kProductKey, "PluginsDir", plugins.path()));
+    ASSERT_TRUE(WriteText(plugins / "kwreng32.dll", "old scan engine"));
+    ASSERT_TRUE(WriteText(plugins / "hyseng32.dll", "old privacy engine"));
+    const std::vector<std::uint8_t> privacySigs = ReadBytes(ModuleDirectory() + "\\signatures\\psigs.kws");
+    ASSERT_TRUE(WriteBytes(work / "psigs.kws", privacySigs));
+    ASSERT_TRUE(server.ServeVersion("6/21/2000", 3, 0, 2));
+    ASSERT_TRUE(server.Serve("tsigs.kws", DatedSignatures(6, 21, 2000)));
+    ASSERT_TRUE(server.Serve("psigs.kws", privacySigs));
+    const std::string downloaded = LoadMessage(IDS_UPDATE_DOWNLOADED);
+
+    TolvaneProcess program("", work.path());
+    ASSERT_TRUE(program.Answer(kSignaturesQuestion, IDYES)) << "exit code " << program.ExitCode();
+    ASSERT_TRUE(program.Answer(downloaded, IDOK, 30));
+    HWND frame = program.Window(kMainFrameClass);
+    ASSERT_NE(nullptr, frame);
+    // The engine stores the date when its Init has read the file, before the scan.
+    std::string date;
+    for (int i = 0; i < 200 && (date = ReadString(HKEY_LOCAL_MACHINE, kEngine, "VirusDefsDate")) == "<missing>"; ++i)
+        ::Sleep(50);
+    EXPECT_EQ("6/21/2000", date) << "the engine loaded the files";
+    EXPECT_TRUE(program.Answer(LoadMessage(IDS_NO_TROJANS), IDOK)) << "the scan at start ran";
+    // Answered once the scan at start is over and the frame takes messages again.
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(::SendMessageTimeoutA(frame, WM_NULL, 0, 0, SMTO_BLOCK, 30000, &answer));
+    EXPECT_EQ(DatedSignatures(6, 21, 2000), ReadBytes(work / "tsigs.kws"));
+    EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.kws", "/Updates/psigs.kws"}),
+              server.Requested());
+
+    ASSERT_TRUE(server.Clear());
+    for (std::string name : {"tsigs.ini", "tsigs.kws", "psigs.kws", "kwreng32.dl_", "hyseng32.dl_"}) {
+        ASSERT_TRUE(server.Serve(name, Published(name)));
+        ASSERT_TRUE(server.Serve(name + ".sig", Published(name + ".sig")));
+    }
+    InstalledUpdateKey key;
+    ASSERT_TRUE(key.placed());
+    ::PostMessageA(frame, WM_COMMAND, ID_OPEN, 0);
+    HWND sheet = program.TitledWindow("Tolvane v3.5");
+    ASSERT_NE(nullptr, sheet);
+    DWORD_PTR pages = 0, page = 0;
+    HWND tabs = reinterpret_cast<HWND>(::SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
+    ASSERT_TRUE(::SendMessageTimeoutA(tabs, TCM_GETITEMCOUNT, 0, 0, SMTO_BLOCK, 10000, &pages));
+    ASSERT_TRUE(::SendMessageTimeoutA(sheet, PSM_SETCURSEL, pages - 1, 0, SMTO_BLOCK, 10000, &page));
+    ASSERT_TRUE(::SendMessageTimeoutA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0, SMTO_BLOCK, 10000, &page));
+    HWND statusPage = reinterpret_cast<HWND>(page);
+    ::PostMessageA(statusPage, WM_COMMAND, MAKEWPARAM(IDC_CHECK_DEFINITIONS, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(::GetDlgItem(statusPage, IDC_CHECK_DEFINITIONS)));
+    ASSERT_TRUE(program.Answer(downloaded, IDOK, 60));
+    EXPECT_EQ(Published("tsigs.kws"), ReadBytes(work / "tsigs.kws"));
+    EXPECT_EQ(Published("kwreng32.dl_"), ReadBytes(work / "kwreng32.tmp"));
+    EXPECT_EQ(Published("hyseng32.dl_"), ReadBytes(work / "hyseng32.tmp"));
+    EXPECT_EQ(10u, server.Requested().size()) << "each file and its signature, checked with the key";
+
+    ASSERT_TRUE(::SendMessageTimeoutA(frame, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 10000, &answer));
+    EXPECT_EQ(TRUE, answer);
+    // Compared as a whole: a module put in place here would print as megabytes of text.
+    EXPECT_TRUE(ReadText(plugins / "kwreng32.dll") == "old scan engine") << "replaced while the engines are loaded";
+    EXPECT_EQ(2u, ReadDword(kEngine, "EngBld"));
+    ::PostMessageA(sheet, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(sheet, IDOK)));
+    ASSERT_TRUE(program.Exited(10000)) << "Quit ends the program";
+    EXPECT_EQ(0u, program.ExitCode());
+    EXPECT_EQ(Published("kwreng32.dl_"), ReadBytes(plugins / "kwreng32.dll")) << "the final exit swaps";
+    EXPECT_EQ(Published("hyseng32.dl_"), ReadBytes(plugins / "hyseng32.dll"));
+    EXPECT_EQ(3u, ReadDword(kEngine, "EngBld"));
+    EXPECT_FALSE(FileExists(work / "kwreng32.tmp"));
+    EXPECT_FALSE(FileExists(work / "hyseng32.tmp"));
 }

@@ -3,10 +3,14 @@
 // stalled or cancelled download leaves behind.
 #include "app_test_support.h"
 #include "message_box.h"
+#include "pe_format.h"
 #include "resource.h"
+#include "signature_file.h"
 #include "test_support.h"
 #include "unique_handle.h"
 #include "update_client.h"
+#include "update_file_check.h"
+#include "update_server_support.h"
 #include "update_version_file.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +19,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 using namespace tolvane;
@@ -29,51 +35,48 @@ std::vector<std::uint8_t> Content(std::size_t size, std::uint8_t first) {
     return bytes;
 }
 
+// A signature file of `count` entries, the first `first`, each fingerprint its own.
+std::vector<std::uint8_t> Signatures(std::size_t count, std::uint32_t first) {
+    std::vector<SignatureEntry> entries;
+    for (std::uint32_t i = 0; i < count; ++i) entries.push_back({i % 12, first + i * 0x01000193u});
+    return SignatureFileBytes(entries);
+}
+
+// A file of the tree tools/publish wrote before the tests (CTest's update_publish), signed
+// with the maker's key; `tree` "update_tree_other" holds the same files signed with another.
+std::vector<std::uint8_t> Published(const std::string& name, const char* tree = "update_tree") {
+    return ReadBytes(ModuleDirectory() + "\\" + tree + "\\Updates\\" + name);
+}
+std::string KeyFile(const char* name) { return ModuleDirectory() + "\\update_keys\\" + name; }
+const char* const kPublishedFiles[] = {"tsigs.ini", "tsigs.kws", "psigs.kws", "kwreng32.dl_", "hyseng32.dl_"};
+
+// An engine module as built (without debugging data), to serve as a ".dl_".
+std::vector<std::uint8_t> Module(const char* name) {
+    return ReadBytes(ModuleDirectory() + "\\update_modules\\" + name);
+}
+
 class UpdateClient : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* folder = std::getenv("TOLVANE_UPDATE_SERVER");
-        ASSERT_NE(nullptr, folder) << "TOLVANE_UPDATE_SERVER names the loopback server's folder";
-        // The server is a Unix process; Wine shows the root of Unix as drive Z:.
-        server_ = std::string("Z:") + folder;
-        std::replace(server_.begin(), server_.end(), '/', '\\');
-        int port = std::atoi(ReadText(server_ + "\\port").c_str());
-        ASSERT_GT(port, 0) << "no port in " << server_;
-        RemoveTree(server_ + "\\www\\Updates");
-        ASSERT_TRUE(::CreateDirectoryA((server_ + "\\www\\Updates").c_str(), nullptr));
-        ::DeleteFileA((server_ + "\\requests").c_str());
-        SetField(options_.FTPServer, ("http://127.0.0.1:" + std::to_string(port)).c_str());
+        ASSERT_FALSE(server_.Url().empty()) << "TOLVANE_UPDATE_SERVER names the loopback server's folder";
+        ASSERT_TRUE(server_.Clear());
+        SetField(options_.FTPServer, server_.Url().c_str());
         SetField(options_.Path, "/Updates/");
         previousDirectory_ = CurrentDirectory();
         ASSERT_TRUE(::SetCurrentDirectoryA(work_.path().c_str()));
     }
     void TearDown() override {
         ::SetCurrentDirectoryA(previousDirectory_.c_str());
-        RemoveTree(server_ + "\\www\\Updates");
+        server_.Clear();
     }
 
     void Serve(const std::string& name, const std::vector<std::uint8_t>& bytes, const char* mode = nullptr) {
-        ASSERT_TRUE(WriteBytes(server_ + "\\www\\Updates\\" + name, bytes));
-        if (mode) {
-            ASSERT_TRUE(WriteText(server_ + "\\www\\Updates\\" + name + ".mode", mode));
-        }
+        ASSERT_TRUE(server_.Serve(name, bytes, mode));
     }
     void ServeVersion(const std::string& defs, int major, int minor, int build) {
-        ASSERT_TRUE(WriteText(server_ + "\\www\\Updates\\tsigs.ini",
-                              "[files]\r\ndefs=" + defs + "\r\nENGINE_VERSION_MAJ=" + std::to_string(major) +
-                                  "\r\nENGINE_VERSION_MIN=" + std::to_string(minor) +
-                                  "\r\nENGINE_VERSION_BLD=" + std::to_string(build) + "\r\n"));
+        ASSERT_TRUE(server_.ServeVersion(defs, major, minor, build));
     }
-    // The files asked for, each once, in the order first asked.
-    std::vector<std::string> Requested() {
-        std::vector<std::string> names;
-        std::string log = FileExists(server_ + "\\requests") ? ReadText(server_ + "\\requests") : "";
-        for (std::size_t at = 0, end; (end = log.find('\n', at)) != std::string::npos; at = end + 1) {
-            std::string name = log.substr(at, end - at);
-            if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
-        }
-        return names;
-    }
+    std::vector<std::string> Requested() { return server_.Requested(); }
     // What the run left in the current directory, scratch files included.
     std::set<std::string> LocalFiles() {
         std::set<std::string> names;
@@ -91,11 +94,12 @@ protected:
         for (const ShownMessage& m : messages_.shown()) texts.push_back(m.text);
         return texts;
     }
-    int Run(const char* date, HWND owner = nullptr) {
-        return RunUpdate(date, UpdateTarget{owner, options_, engine_, enginesDownloaded_, 2000});
+    // `keyFile` empty: an installation without the maker's key.
+    int Run(const char* date, HWND owner = nullptr, const std::string& keyFile = "") {
+        return RunUpdate(date, UpdateTarget{owner, options_, engine_, enginesDownloaded_, 2000, keyFile});
     }
 
-    std::string server_;
+    LoopbackUpdateServer server_;
     std::string previousDirectory_;
     TempDir work_;
     CaughtMessages messages_;
@@ -110,13 +114,13 @@ TEST_F(UpdateClient, NewerDefinitionsReplaceBothSignatureFilesInPlace) {
     ASSERT_TRUE(WriteBytes(work_ / "tsigs.kws", oldTrojanSigs_));
     ServeVersion("1/1/2001", 3, 0, 2);
     // "404" in the first block is data like any other when the server answers 200.
-    std::vector<std::uint8_t> trojanSigs = Content(5000, 3);
-    std::copy_n("404", 3, trojanSigs.begin() + 10);
+    std::vector<std::uint8_t> trojanSigs = Signatures(600, 0x00343034);
+    ASSERT_NE(trojanSigs.end(), std::search(trojanSigs.begin(), trojanSigs.begin() + 512, "404", "404" + 3));
     Serve("tsigs.kws", trojanSigs);
-    Serve("psigs.kws", Content(1500, 4));
+    Serve("psigs.kws", Signatures(150, 4));
     EXPECT_EQ(kNewerDefs, Run("12/31/2000"));
     EXPECT_EQ(trojanSigs, ReadBytes(work_ / "tsigs.kws"));
-    EXPECT_EQ(Content(1500, 4), ReadBytes(work_ / "psigs.kws"));
+    EXPECT_EQ(Signatures(150, 4), ReadBytes(work_ / "psigs.kws"));
     EXPECT_EQ((std::set<std::string>{"psigs.kws", "tsigs.kws"}), LocalFiles());
     EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.kws", "/Updates/psigs.kws"}),
               Requested());
@@ -139,11 +143,11 @@ TEST_F(UpdateClient, EqualOrOlderVersionsFetchNothingButTheVersionFile) {
 
 TEST_F(UpdateClient, NewerEngineIsStagedOnceAndTakesTheServersVersion) {
     ServeVersion("6/21/2000", 3, 1, 0);
-    Serve("kwreng32.dl_", Content(9000, 6));
-    Serve("hyseng32.dl_", Content(4000, 7));
+    Serve("kwreng32.dl_", Module("kwreng32.dll"));
+    Serve("hyseng32.dl_", Module("hyseng32.dll"));
     EXPECT_EQ(kNewerEngines, Run("6/21/2000"));
-    EXPECT_EQ(Content(9000, 6), ReadBytes(work_ / "kwreng32.tmp"));
-    EXPECT_EQ(Content(4000, 7), ReadBytes(work_ / "hyseng32.tmp"));
+    EXPECT_EQ(Module("kwreng32.dll"), ReadBytes(work_ / "kwreng32.tmp"));
+    EXPECT_EQ(Module("hyseng32.dll"), ReadBytes(work_ / "hyseng32.tmp"));
     EXPECT_TRUE(enginesDownloaded_);
     EXPECT_EQ(3, engine_.major);
     EXPECT_EQ(1, engine_.minor);
@@ -155,12 +159,204 @@ TEST_F(UpdateClient, NewerEngineIsStagedOnceAndTakesTheServersVersion) {
               Shown());
 }
 
+TEST_F(UpdateClient, NoStoredDateFetchesBothSignatureFilesButOnlyNewerEngines) {
+    ServeVersion("6/21/2000", 3, 0, 2);
+    Serve("tsigs.kws", Signatures(40, 20));
+    Serve("psigs.kws", Signatures(5, 21));
+    Serve("kwreng32.dl_", Module("kwreng32.dll"));
+    EXPECT_EQ(kNewerDefs, Run(""));
+    EXPECT_EQ(Signatures(40, 20), ReadBytes(work_ / "tsigs.kws"));
+    EXPECT_EQ(Signatures(5, 21), ReadBytes(work_ / "psigs.kws"));
+    EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.kws", "/Updates/psigs.kws"}),
+              Requested());
+    EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_UPDATE_DOWNLOADED)}, Shown());
+    EXPECT_FALSE(enginesDownloaded_);
+}
+
+// What a server may send with "200 OK" in place of the file: an error page, a signature
+// file shorter than its header says, a module cut short, a DLL that is no engine module.
+TEST_F(UpdateClient, DownloadsThatFailTheirCheckReplaceNothing) {
+    const std::vector<std::uint8_t> liveTrojanSigs = Signatures(30, 1), livePrivacySigs = Signatures(3, 2);
+    ASSERT_TRUE(WriteBytes(work_ / "tsigs.kws", liveTrojanSigs));
+    ASSERT_TRUE(WriteBytes(work_ / "psigs.kws", livePrivacySigs));
+    ServeVersion("1/1/2001", 3, 0, 3);
+    std::string page = "<html><head><title>Error</title></head><body>Service unavailable</body></html>";
+    Serve("tsigs.kws", std::vector<std::uint8_t>(page.begin(), page.end()));
+    std::vector<std::uint8_t> noRecords = Signatures(3, 22);
+    noRecords[offsetof(SignatureFileHeader, registryRecordCount)] = 2;
+    Serve("psigs.kws", noRecords);
+    std::vector<std::uint8_t> cutModule = Module("kwreng32.dll");
+    cutModule.resize(cutModule.size() / 2);
+    Serve("kwreng32.dl_", cutModule);
+    Serve("hyseng32.dl_", ReadBytes(ModuleDirectory() + "\\specimens\\plugins_probe.dll"));
+    EXPECT_EQ(kUpdateFailed, Run("6/21/2000"));
+    EXPECT_EQ(liveTrojanSigs, ReadBytes(work_ / "tsigs.kws"));
+    EXPECT_EQ(livePrivacySigs, ReadBytes(work_ / "psigs.kws"));
+    EXPECT_EQ((std::set<std::string>{"psigs.kws", "tsigs.kws"}), LocalFiles()) << "nothing staged, no scratch left";
+    EXPECT_FALSE(enginesDownloaded_);
+    EXPECT_EQ(2, engine_.build);
+    std::vector<std::string> expected;
+    for (const char* name : {"tsigs.kws", "psigs.kws", "kwreng32.dl_", "hyseng32.dl_"})
+        expected.push_back("The file /Updates/" + std::string(name) +
+                           " sent by the update server is damaged or is not the file Tolvane expects. "
+                           "It was not installed.");
+    expected.push_back(LoadMessage(IDS_UPDATE_FAILED));
+    EXPECT_EQ(expected, Shown());
+}
+
+TEST(PluginModuleImage, IsA32BitDllWithTheSevenPluginExports) {
+    for (const char* name : {"kwreng32.dll", "hyseng32.dll"}) {
+        SCOPED_TRACE(name);
+        const std::vector<std::uint8_t> module = Module(name);
+        ASSERT_TRUE(IsPluginModuleImage(module.data(), module.size()));
+        std::optional<PeLayout> layout = ReadPeLayout(module.data(), module.size());
+        ASSERT_TRUE(layout);
+        std::uint32_t fileHeader = 0;
+        std::memcpy(&fileHeader, module.data() + offsetof(DosHeader, ntHeaderOffset), 4);
+        fileHeader += 4;
+
+        std::vector<std::uint8_t> other = module;
+        other[fileHeader + offsetof(FileHeader, machine)] = 0x64;  // 0x8664, a 64-bit machine
+        other[fileHeader + offsetof(FileHeader, machine) + 1] = 0x86;
+        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size())) << "other machine";
+        other = module;
+        other[fileHeader + offsetof(FileHeader, characteristics) + 1] &= ~(kFileIsDll >> 8);
+        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size())) << "a program, not a DLL";
+        other = module;
+        auto at = std::search(other.begin(), other.end(), "IsCriticalPlugin", "IsCriticalPlugin" + 16);
+        ASSERT_NE(other.end(), at);
+        *at = 'X';
+        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size())) << "one export missing";
+        std::size_t end = 0;
+        for (const SectionHeader& section : layout->sections)
+            end = std::max<std::size_t>(end, section.pointerToRawData + section.sizeOfRawData);
+        EXPECT_FALSE(IsPluginModuleImage(module.data(), end - 1)) << "cut by one byte of its sections";
+    }
+    EXPECT_FALSE(IsPluginModuleImage(nullptr, 0));
+}
+
+namespace {
+
+DWORD g_uiThread = 0;
+std::vector<std::string> g_uiMessages;
+
+// A failure deep inside the worker: its first message throws.
+int ThrowOnWorker(const std::string& text, UINT) {
+    if (::GetCurrentThreadId() != g_uiThread) throw std::runtime_error("message on the worker");
+    g_uiMessages.push_back(text);
+    return IDOK;
+}
+
+}  // namespace
+
+TEST_F(UpdateClient, ExceptionOnTheWorkerEndsTheRunAsFailed) {
+    ServeVersion("1/1/2001", 3, 0, 2);  // no tsigs.kws: its "not found" message throws
+    g_uiThread = ::GetCurrentThreadId();
+    g_uiMessages.clear();
+    MessageSink previous = SetMessageSink(ThrowOnWorker);
+    int result = Run("6/21/2000");
+    SetMessageSink(previous);
+    EXPECT_EQ(kUpdateFailed, result);
+    EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_UPDATE_FAILED)}, g_uiMessages);
+    EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.kws"}), Requested())
+        << "the run ends at the exception";
+}
+
+TEST_F(UpdateClient, PublishedTreeIsTakenWithTheMakersKeyAndUnsignedWithoutAKey) {
+    for (const char* name : kPublishedFiles) {
+        Serve(name, Published(name));
+        Serve(std::string(name) + ".sig", Published(std::string(name) + ".sig"));
+    }
+    EXPECT_EQ(kNewerDefs | kNewerEngines, Run("6/21/2000", nullptr, KeyFile("maker.pub")));
+    EXPECT_EQ(Published("tsigs.kws"), ReadBytes(work_ / "tsigs.kws"));
+    EXPECT_EQ(Published("psigs.kws"), ReadBytes(work_ / "psigs.kws"));
+    EXPECT_EQ(Published("kwreng32.dl_"), ReadBytes(work_ / "kwreng32.tmp"));
+    EXPECT_EQ(Published("hyseng32.dl_"), ReadBytes(work_ / "hyseng32.tmp"));
+    EXPECT_TRUE(enginesDownloaded_);
+    EXPECT_EQ(3, engine_.build);
+    EXPECT_EQ(10u, Requested().size()) << "each file and its signature";
+
+    // No key installed: the same tree without its signatures, as before signing existed.
+    ASSERT_TRUE(server_.Clear());
+    for (const char* name : kPublishedFiles) Serve(name, Published(name));
+    engine_ = EngineVersion{3, 0, 2};
+    EXPECT_EQ(kNewerDefs | kNewerEngines, Run("6/21/2000"));
+    EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.kws", "/Updates/psigs.kws",
+                                        "/Updates/kwreng32.dl_", "/Updates/hyseng32.dl_"}),
+              Requested())
+        << "no signature asked for";
+
+    // A key change under way: the installation carries both keys, the tree is signed with
+    // the new one.
+    ASSERT_TRUE(server_.Clear());
+    for (const char* name : kPublishedFiles) {
+        Serve(name, Published(name, "update_tree_other"));
+        Serve(std::string(name) + ".sig", Published(std::string(name) + ".sig", "update_tree_other"));
+    }
+    const std::string bothKeys = work_ / "both.pub";
+    ASSERT_TRUE(WriteText(bothKeys, ReadText(KeyFile("maker.pub")) + ReadText(KeyFile("other.pub"))));
+    engine_ = EngineVersion{3, 0, 2};
+    EXPECT_EQ(kNewerDefs | kNewerEngines, Run("6/21/2000", nullptr, bothKeys));
+    EXPECT_EQ(std::vector<std::string>(3, LoadMessage(IDS_UPDATE_DOWNLOADED)), Shown());
+}
+
+TEST_F(UpdateClient, WithTheKeyATamperedUnsignedOrForeignSignedFileReplacesNothing) {
+    const std::vector<std::uint8_t> liveTrojanSigs = Signatures(30, 1), livePrivacySigs = Signatures(3, 2);
+    ASSERT_TRUE(WriteBytes(work_ / "tsigs.kws", liveTrojanSigs));
+    ASSERT_TRUE(WriteBytes(work_ / "psigs.kws", livePrivacySigs));
+    for (const char* name : kPublishedFiles) {
+        Serve(name, Published(name));
+        Serve(std::string(name) + ".sig", Published(std::string(name) + ".sig"));
+    }
+    Serve("tsigs.kws.sig", Published("tsigs.kws.sig", "update_tree_other"));
+    ASSERT_EQ(Published("tsigs.kws"), Published("tsigs.kws", "update_tree_other")) << "the same file";
+    ASSERT_TRUE(::DeleteFileA((server_.Folder() + "\\www\\Updates\\psigs.kws.sig").c_str()));
+    std::vector<std::uint8_t> tampered = Published("kwreng32.dl_");
+    ASSERT_TRUE(IsPluginModuleImage(tampered.data(), tampered.size()));
+    tampered[tampered.size() / 2] ^= 0x01;  // one bit of the code, still a module
+    ASSERT_TRUE(IsPluginModuleImage(tampered.data(), tampered.size()));
+    Serve("kwreng32.dl_", tampered);
+
+    EXPECT_EQ(kUpdateFailed, Run("6/21/2000", nullptr, KeyFile("maker.pub")));
+    EXPECT_EQ(liveTrojanSigs, ReadBytes(work_ / "tsigs.kws"));
+    EXPECT_EQ(livePrivacySigs, ReadBytes(work_ / "psigs.kws"));
+    EXPECT_EQ((std::set<std::string>{"hyseng32.tmp", "psigs.kws", "tsigs.kws"}), LocalFiles())
+        << "only the module with a good signature is staged";
+    EXPECT_FALSE(enginesDownloaded_);
+    const std::string forged = "does not match the maker's key: the file is not the one the maker published. "
+                               "It was not installed.";
+    EXPECT_EQ((std::vector<std::string>{
+                  "The signature of the file /Updates/tsigs.kws " + forged,
+                  "The file /Updates/psigs.kws sent by the update server has no signature of the maker (.sig). "
+                  "It was not installed.",
+                  "The signature of the file /Updates/kwreng32.dl_ " + forged, LoadMessage(IDS_UPDATE_FAILED)}),
+              Shown());
+}
+
+TEST_F(UpdateClient, WithTheKeyAnUnsignedVersionFileOrAnUnreadableKeyEndsTheRun) {
+    ServeVersion("1/1/2031", 3, 0, 3);
+    EXPECT_EQ(kUpdateFailed, Run("6/21/2000", nullptr, KeyFile("maker.pub")));
+    EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.ini.sig"}), Requested());
+    ASSERT_TRUE(WriteText(work_ / "updates.pub", "-----BEGIN PUBLIC KEY-----\nnot a key\n-----END PUBLIC KEY-----\n"));
+    EXPECT_EQ(kUpdateFailed, Run("6/21/2000", nullptr, work_ / "updates.pub"));
+    EXPECT_EQ(2u, Requested().size()) << "nothing asked without a usable key";
+    EXPECT_EQ((std::vector<std::string>{
+                  "The file /Updates/tsigs.ini sent by the update server has no signature of the maker (.sig). "
+                  "It was not installed.",
+                  LoadMessage(IDS_UPDATE_FAILED),
+                  "Tolvane cannot read the update key " + (work_ / "updates.pub") +
+                      ". No update is installed without it; please reinstall Tolvane.",
+                  LoadMessage(IDS_UPDATE_FAILED)}),
+              Shown());
+    EXPECT_EQ(std::set<std::string>{"updates.pub"}, LocalFiles());
+}
+
 TEST_F(UpdateClient, MissingOrCutFilesLeaveTheOldOnesAndNoEngineStaged) {
     ASSERT_TRUE(WriteBytes(work_ / "tsigs.kws", oldTrojanSigs_));
     ASSERT_TRUE(WriteBytes(work_ / "psigs.kws", oldPrivacySigs_));
     ServeVersion("1/1/2001", 3, 0, 3);
-    Serve("psigs.kws", Content(3000, 8), "cut");
-    Serve("kwreng32.dl_", Content(3000, 9));
+    Serve("psigs.kws", Signatures(400, 8), "cut");
+    Serve("kwreng32.dl_", Module("kwreng32.dll"));
     EXPECT_EQ(kUpdateFailed, Run("6/21/2000")) << "tsigs.kws is missing, psigs.kws is cut";
     EXPECT_EQ(oldTrojanSigs_, ReadBytes(work_ / "tsigs.kws"));
     EXPECT_EQ(oldPrivacySigs_, ReadBytes(work_ / "psigs.kws"));
@@ -178,7 +374,7 @@ TEST_F(UpdateClient, MissingOrCutFilesLeaveTheOldOnesAndNoEngineStaged) {
 TEST_F(UpdateClient, StalledServerTimesOutAndLeavesTheOldFile) {
     ASSERT_TRUE(WriteBytes(work_ / "tsigs.kws", oldTrojanSigs_));
     ServeVersion("1/1/2001", 3, 0, 2);
-    Serve("tsigs.kws", Content(4000, 10), "stall");
+    Serve("tsigs.kws", Signatures(500, 10), "stall");
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(kUpdateFailed, Run("6/21/2000"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
@@ -209,8 +405,8 @@ HWND FindProgressWindow(DWORD thread, const char* caption) {
 TEST_F(UpdateClient, CancelDuringADownloadKeepsTheOldFileAndFetchesNoMore) {
     ASSERT_TRUE(WriteBytes(work_ / "tsigs.kws", oldTrojanSigs_));
     ServeVersion("1/1/2001", 3, 0, 2);
-    Serve("tsigs.kws", Content(40000, 11), "slow");
-    Serve("psigs.kws", Content(500, 12));
+    Serve("tsigs.kws", Signatures(5000, 11), "slow");
+    Serve("psigs.kws", Signatures(60, 12));
     unique_hwnd owner(::CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW, 0, 0, 50, 50, nullptr, nullptr,
                                       nullptr, nullptr));
     std::atomic<bool> pressed{false}, ownerDisabled{false};
@@ -240,9 +436,9 @@ TEST_F(UpdateClient, CancelDuringADownloadKeepsTheOldFileAndFetchesNoMore) {
 
 TEST_F(UpdateClient, UnusableDatesOrVersionFileFailTheRun) {
     EXPECT_EQ(kUpdateFailed, Run("<Unknown>"));
-    EXPECT_TRUE(Requested().empty()) << "nothing to compare with, so nothing asked";
-    ASSERT_TRUE(WriteText(server_ + "\\www\\Updates\\tsigs.ini",
-                          "[files]\r\nENGINE_VERSION_MAJ=" + std::string(3000, '9') + "\r\n"));
+    EXPECT_TRUE(Requested().empty()) << "a stored date that does not split: nothing to compare with";
+    std::string noDefs = "[files]\r\nENGINE_VERSION_MAJ=" + std::string(3000, '9') + "\r\n";
+    Serve("tsigs.ini", std::vector<std::uint8_t>(noDefs.begin(), noDefs.end()));
     EXPECT_EQ(kUpdateFailed, Run("6/21/2000")) << "no defs";
     Serve("tsigs.ini", std::vector<std::uint8_t>(100, 0));
     EXPECT_EQ(kUpdateFailed, Run("6/21/2000")) << "binary junk";
