@@ -28,7 +28,7 @@ using namespace tolvane;
 
 namespace {
 
-int PrintMessage(const std::string& text, UINT type) {
+int PrintMessage(const std::string& text, UINT type, HWND) {
     std::printf("[message] %s\n", text.c_str());
     std::fflush(stdout);
     return (type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;

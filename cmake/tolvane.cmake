@@ -35,11 +35,9 @@ endfunction()
 
 # One GoogleTest program, run by CTest as one test under Wine in the build's prefix.
 #   tolvane_add_test(NAME n SOURCES ... [LIBS ...] [LOCK ...] [FIXTURES ...] [WIN98])
-# Every program gets the tests' own main (tests/test_main.cpp); a folder that still
-# names the older COM main among its sources gets the same one.
+# Every program gets the tests' own main (tests/test_main.cpp).
 function(tolvane_add_test)
   cmake_parse_arguments(T "WIN98" "NAME" "SOURCES;LIBS;LOCK;FIXTURES" ${ARGN})
-  list(FILTER T_SOURCES EXCLUDE REGEX "(^|/)com_test_main\\.cpp$")
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} tolvane_test_main GTest::gtest)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR}/tests)

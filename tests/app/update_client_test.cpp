@@ -241,7 +241,7 @@ DWORD g_uiThread = 0;
 std::vector<std::string> g_uiMessages;
 
 // A failure deep inside the worker: its first message throws.
-int ThrowOnWorker(const std::string& text, UINT) {
+int ThrowOnWorker(const std::string& text, UINT, HWND) {
     if (::GetCurrentThreadId() != g_uiThread) throw std::runtime_error("message on the worker");
     g_uiMessages.push_back(text);
     return IDOK;
