@@ -3,13 +3,17 @@
 ; makensis /DBINDIR=<folder with Tolvane.exe, tolvane-scan.exe, kwreng32.dll, hyseng32.dll>
 ;          /DTSIGS=<tsigs.kws> /DPSIGS=<psigs.kws> /DOUTFILE=<TolvaneSetup.exe>
 ;          [/DVERSION=3.5] [/DUPDATEKEY=<maker's public key, installed as updates.pub>]
+;          [/DCOMPRESSOR=zlib]
 ;          installer/tolvane.nsi
 ;
 ; Silent use: TolvaneSetup.exe /S [/D=C:\Some Folder]  (/D= last, unquoted)
 ; Exit status: 0 installed, 1 cancelled by the user, 2 a step failed (nothing claims success).
 
 Unicode true
-SetCompressor /SOLID lzma
+!ifndef COMPRESSOR
+  !define COMPRESSOR "/SOLID lzma"
+!endif
+SetCompressor ${COMPRESSOR}
 RequestExecutionLevel admin
 
 !ifndef BINDIR | TSIGS | PSIGS | OUTFILE
@@ -25,7 +29,6 @@ RequestExecutionLevel admin
 !define UNINSTALL_KEY "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Tolvane"
 !define MUTEX_NAME "{E5ADC861-A40C-11d2-8CE4-444553540000}"
 !define FRAME_CLASS "TolvaneMainFrame"
-!define MAIN_WINDOW_TITLE "Tolvane v3.5"
 !define SCAN_ENGINE_TYPELIB "{80951144-3F67-11D2-96E1-444553540000}"
 !define PRIVACY_ENGINE_TYPELIB "{20FD62C1-8942-11D3-8CE4-0080C6F9B0FF}"
 ; How long a running copy gets to save its settings and end before the user is asked.
@@ -52,6 +55,8 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
 !include "WinMessages.nsh"
+!include "StrFunc.nsh"
+${StrStr}
 
 !define MUI_ICON "${NSISDIR}\Contrib\Graphics\Icons\modern-install.ico"
 !define MUI_UNICON "${NSISDIR}\Contrib\Graphics\Icons\modern-uninstall.ico"
@@ -71,6 +76,7 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !insertmacro MUI_LANGUAGE "English"
 
 Var Failed
+Var RequestedDir
 
 ; --- shared by the setup and the uninstaller -------------------------------------------
 
@@ -86,6 +92,35 @@ Function ${UN}FailStep
   Pop $0
 FunctionEnd
 
+; Posts WM_CLOSE to the enabled, visible top-level windows of process $2: the main
+; window, and a message box or dialog it has open. A window below a modal one is disabled
+; and waits for the next round.
+Function ${UN}CloseProgramWindows
+  Push $5
+  Push $6
+  Push $7
+  StrCpy $5 0
+  next:
+  System::Call 'user32::FindWindowExW(p 0, p r5, p 0, p 0) p .r5'
+  ${If} $5 = 0
+    Goto done
+  ${EndIf}
+  System::Call 'user32::GetWindowThreadProcessId(p r5, *i .r6)'
+  ${If} $6 = $2
+    System::Call 'user32::IsWindowVisible(p r5) i .r6'
+    System::Call 'user32::IsWindowEnabled(p r5) i .r7'
+    ${If} $6 <> 0
+    ${AndIf} $7 <> 0
+      System::Call 'user32::PostMessageW(p r5, i ${WM_CLOSE}, p 0, p 0)'
+    ${EndIf}
+  ${EndIf}
+  Goto next
+  done:
+  Pop $7
+  Pop $6
+  Pop $5
+FunctionEnd
+
 ; A running Tolvane.exe holds the engines and its own files open, and saves its settings
 ; when it ends: ask it to exit as its tray menu's Exit does, and wait until it has.
 ; Leaves "" on the stack when no copy runs any more, else an error text.
@@ -94,6 +129,7 @@ Function ${UN}ExitRunningProgram
   Push $1
   Push $2
   Push $3
+  Push $4
   retry:
   FindWindow $0 "${FRAME_CLASS}"
   ${If} $0 = 0
@@ -113,30 +149,30 @@ Function ${UN}ExitRunningProgram
   DetailPrint "Asking the running Tolvane to exit"
   System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r2)'
   System::Call 'kernel32::OpenProcess(i 0x00100000, i 0, i r2) p .r3'
-  ; With the main window open the frame only notes the request; closing that window (as
-  ; its Cancel does) lets the frame end.
+  ${If} $3 = 0
+    Goto still_running
+  ${EndIf}
+  ; While a scan's message box or the main window is open the frame only notes the
+  ; request; it ends once they are closed, as their OK or Cancel would.
   System::Call 'user32::PostMessageW(p r0, i ${WM_CLOSE}, p 0, p 0)'
-  FindWindow $1 "#32770" "${MAIN_WINDOW_TITLE}"
-  ${If} $1 <> 0
-    System::Call 'user32::PostMessageW(p r1, i ${WM_CLOSE}, p 0, p 0)'
-  ${EndIf}
-  ${If} $3 <> 0
-    System::Call 'kernel32::WaitForSingleObject(p r3, i ${EXIT_WAIT_MS}) i .r1'
+  StrCpy $4 0
+  wait:
+  System::Call 'kernel32::WaitForSingleObject(p r3, i 500) i .r1'
+  ${If} $1 = 0
     System::Call 'kernel32::CloseHandle(p r3)'
-    ${If} $1 = 0
-      Goto retry
-    ${EndIf}
-  ${Else}
-    Sleep 2000
-    FindWindow $0 "${FRAME_CLASS}"
-    ${If} $0 = 0
-      Goto retry
-    ${EndIf}
+    Goto retry
   ${EndIf}
+  Call ${UN}CloseProgramWindows
+  IntOp $4 $4 + 500
+  ${If} $4 < ${EXIT_WAIT_MS}
+    Goto wait
+  ${EndIf}
+  System::Call 'kernel32::CloseHandle(p r3)'
   still_running:
   MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "Tolvane is still running and did not exit when asked.$\r$\nClose its windows, choose Exit in its tray menu, and click Retry." /SD IDCANCEL IDRETRY retry
   StrCpy $0 "Tolvane is still running; its files cannot be replaced or removed."
   done:
+  Pop $4
   Pop $3
   Pop $2
   Pop $1
@@ -218,6 +254,15 @@ FunctionEnd
 Function .onInit
   SetShellVarContext all
   System::Call 'ole32::OleInitialize(p 0)'
+  ; Given a folder it cannot use, the setup would go quietly to the default one: keep
+  ; what /D= asked for (it is gone from $CMDLINE by now) to refuse that in silent mode.
+  System::Call 'kernel32::GetCommandLineW() w .r0'
+  ${StrStr} $RequestedDir $0 " /D="
+  StrCpy $RequestedDir $RequestedDir "" 4
+  StrCpy $0 $RequestedDir 1 -1
+  ${If} $0 == "\"
+    StrCpy $RequestedDir $RequestedDir -1
+  ${EndIf}
 FunctionEnd
 
 Function StartProgram
@@ -249,6 +294,13 @@ Section "Tolvane" SectionProgram
     Abort
   ${EndIf}
 
+  ${If} ${Silent}
+  ${AndIf} $RequestedDir != ""
+  ${AndIf} $INSTDIR != $RequestedDir
+    Push "The folder $RequestedDir cannot be used for Tolvane."
+    Call FailStep
+    Abort
+  ${EndIf}
   ClearErrors
   CreateDirectory "$INSTDIR\Plugins"
   ${CheckStep} "Could not create the folder $INSTDIR."
