@@ -328,15 +328,39 @@ def test_failures():
     for name in ("Tolvane.exe", "tolvane-scan.exe", "kwreng32.dll"):
         shutil.copyfile(os.path.join(BUILD, "bin", name), os.path.join(bindir, name))
     shutil.copyfile(os.path.join(BUILD, "bin", "tolvane_test_detach.dll"), os.path.join(bindir, "hyseng32.dll"))
-    broken = os.path.join(SCRATCH, "BrokenSetup.exe")
-    made = subprocess.run(["makensis", "-V1", "-NOCD", "-DCOMPRESSOR=zlib", f"-DBINDIR={bindir}",
-                           f"-DTSIGS={BUILD}/bin/specimens/tsigs.kws", f"-DPSIGS={BUILD}/bin/signatures/psigs.kws",
-                           f"-DOUTFILE={broken}", os.path.join(SOURCE, "installer", "tolvane.nsi")],
-                          stdin=subprocess.DEVNULL, capture_output=True, text=True)
-    if check(made.returncode == 0, "a setup with an unregistrable engine is built", made.stdout + made.stderr):
+    broken = make_setup("BrokenSetup.exe", bindir)
+    if check(broken is not None, "a setup with an unregistrable engine is built"):
         status = run_setup(setup=broken)
         check(status == 2, "an engine that cannot register fails the setup with status 2", f"status {status}")
         check(reg_values(UNINSTALL_KEY) is None, "and no Uninstall entry claims an installation")
+
+
+def make_setup(name, bindir, *defines):
+    """A setup made by the build's own script from other files; None when makensis failed."""
+    target = os.path.join(SCRATCH, name)
+    made = subprocess.run(["makensis", "-V1", "-NOCD", "-DCOMPRESSOR=zlib", f"-DBINDIR={bindir}",
+                           f"-DTSIGS={BUILD}/bin/specimens/tsigs.kws", f"-DPSIGS={BUILD}/bin/signatures/psigs.kws",
+                           f"-DOUTFILE={target}", *defines, os.path.join(SOURCE, "installer", "tolvane.nsi")],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if made.returncode != 0:
+        print(made.stdout + made.stderr)
+        return None
+    return target
+
+
+def test_update_key():
+    print("-- a setup that carries the maker's update key")
+    key = os.path.join(SCRATCH, "maker.pub")
+    with open(key, "wb") as f:
+        f.write(b"the maker's public key\n")
+    keyed = make_setup("KeyedSetup.exe", os.path.join(BUILD, "bin"), f"-DUPDATEKEY={key}")
+    if not check(keyed is not None, "a setup with an update key is built"):
+        return
+    check(run_setup("/D=C:\\Keyed", setup=keyed) == 0, "it installs")
+    installed = os.path.join(unix_path("C:\\Keyed"), "updates.pub")
+    check(os.path.exists(installed) and open(installed, "rb").read() == open(key, "rb").read(),
+          "the key lies beside Tolvane.exe as updates.pub")
+    check(uninstall("C:\\Keyed") == 0 and not os.path.exists(installed), "and the uninstall removes it")
 
 
 def main():
@@ -348,6 +372,7 @@ def main():
     try:
         test_install_upgrade_uninstall()
         test_folder_with_spaces()
+        test_update_key()
         test_failures()
     finally:
         subprocess.run([WINE_PREFIX, "stop"], env=ENV, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
