@@ -435,7 +435,13 @@ Section "Uninstall"
   ${UnRemoveFile} "$INSTDIR\kwreng32.tmp"
   ${UnRemoveFile} "$INSTDIR\hyseng32.tmp"
   ${UnRemoveFile} "$WINDIR\tsigs.ini"
-  ${UnRemoveFile} "$INSTDIR\uninstall.exe"
+  ; Run in place (uninstall.exe /S _?=folder) the uninstaller cannot delete itself now.
+  ${If} $EXEPATH == "$INSTDIR\uninstall.exe"
+    Delete /REBOOTOK "$INSTDIR\uninstall.exe"
+    DetailPrint "$INSTDIR\uninstall.exe goes at the next restart"
+  ${Else}
+    ${UnRemoveFile} "$INSTDIR\uninstall.exe"
+  ${EndIf}
 
   ${UnRemoveFile} "$SMPROGRAMS\Tolvane\Tolvane.lnk"
   ${UnRemoveFile} "$SMPROGRAMS\Tolvane\Tolvane Log.lnk"
