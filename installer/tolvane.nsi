@@ -58,8 +58,9 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !include "StrFunc.nsh"
 ${StrStr}
 
-!define MUI_ICON "${NSISDIR}\Contrib\Graphics\Icons\modern-install.ico"
-!define MUI_UNICON "${NSISDIR}\Contrib\Graphics\Icons\modern-uninstall.ico"
+; The program's own icon, so that the setup and the uninstaller look like what they install.
+!define MUI_ICON "${__FILEDIR__}/../app/res/tolvane.ico"
+!define MUI_UNICON "${__FILEDIR__}/../app/res/tolvane.ico"
 !define MUI_ABORTWARNING
 
 !insertmacro MUI_PAGE_WELCOME
