@@ -95,8 +95,10 @@ std::optional<PeLayout> ReadPeLayout(const std::uint8_t* bytes, std::size_t size
     if (!ReadAt(bytes, size, at, layout.file)) return std::nullopt;
     at += sizeof(FileHeader);
     // The optional header may declare fewer than 16 directories; the missing ones are zero.
+    // All the bytes it claims must be there, even when no section follows to show it.
     std::size_t optionalBytes = std::min<std::size_t>(layout.file.sizeOfOptionalHeader, sizeof(OptionalHeader32));
-    if (optionalBytes < offsetof(OptionalHeader32, dataDirectory) || !InBounds(size, at, optionalBytes))
+    if (optionalBytes < offsetof(OptionalHeader32, dataDirectory) ||
+        !InBounds(size, at, layout.file.sizeOfOptionalHeader))
         return std::nullopt;
     std::memcpy(&layout.optional, bytes + at, optionalBytes);
     if (layout.optional.magic != kOptionalMagic32) return std::nullopt;
