@@ -4,6 +4,7 @@
 #pragma once
 
 #include "quarantine_copy.h"
+#include "restore_path.h"
 
 #include <windows.h>
 
@@ -25,11 +26,6 @@ std::vector<std::string> ListQuarantine(const std::string& folder);
 
 // The former path a quarantine file names; empty when it cannot be read or names none.
 std::string QuarantinedFrom(const std::string& quarantineFile);
-
-// Whether a former path may be written to: a full path on a drive or a share, free of
-// "." and ".." steps, device names, streams and wildcards. A forged quarantine file
-// must not steer a restore anywhere else.
-bool IsRestorablePath(const std::string& path);
 
 // Writes the quarantine file's content, unscrambled, to its former path and then deletes
 // it. Returns ERROR_SUCCESS or the error of the failed step; then the quarantine file is

@@ -2,7 +2,7 @@
 // shows for it, so the values are fixed.
 #pragma once
 
-#include <windows.h>
+#include "win32_subset.h"
 
 namespace tolvane {
 

@@ -1,10 +1,11 @@
 #include "pe_format.h"
 
-#include <windows.h>  // PAGE_* values only
+#include "win32_subset.h"  // PAGE_* values only
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <ctime>
 
 namespace tolvane {
 
@@ -54,6 +55,33 @@ bool ApplyBlock(std::uint8_t* image, std::size_t imageSize, std::uint32_t page,
     return true;
 }
 
+bool BindDescriptor(std::uint8_t* image, std::size_t size, ImportDescriptor& descriptor,
+                    ImportResolver& resolver) {
+    const char* moduleName = StringAt(image, size, descriptor.name);
+    std::uintptr_t module = moduleName ? resolver.Module(moduleName) : 0;
+    if (!module) return false;
+    if (descriptor.timeDateStamp != 0) return true;  // bound at link time: left as it is
+    descriptor.forwarderChain = static_cast<std::uint32_t>(module);
+    descriptor.timeDateStamp = static_cast<std::uint32_t>(std::time(nullptr));
+    for (std::uint64_t i = 0;; ++i) {
+        std::uint64_t lookup = descriptor.lookupTable + 4 * i, slot = descriptor.addressTable + 4 * i;
+        if (!InBounds(size, lookup, 4) || !InBounds(size, slot, 4)) return false;
+        std::uint32_t entry;
+        std::memcpy(&entry, image + lookup, 4);
+        if (entry == 0) return true;
+        std::uintptr_t address;
+        if (entry & kOrdinalFlag) {
+            address = resolver.Procedure(module, nullptr, static_cast<std::uint16_t>(entry & 0xFFFF));
+        } else {
+            const char* name = StringAt(image, size, entry + 2);  // after the 2-byte hint
+            address = name ? resolver.Procedure(module, name, 0) : 0;
+        }
+        if (!address) return false;
+        std::uint32_t value = static_cast<std::uint32_t>(address);
+        std::memcpy(image + slot, &value, 4);
+    }
+}
+
 }  // namespace
 
 std::optional<PeLayout> ReadPeLayout(const std::uint8_t* bytes, std::size_t size) {
@@ -67,8 +95,10 @@ std::optional<PeLayout> ReadPeLayout(const std::uint8_t* bytes, std::size_t size
     if (!ReadAt(bytes, size, at, layout.file)) return std::nullopt;
     at += sizeof(FileHeader);
     // The optional header may declare fewer than 16 directories; the missing ones are zero.
+    // All the bytes it claims must be there, even when no section follows to show it.
     std::size_t optionalBytes = std::min<std::size_t>(layout.file.sizeOfOptionalHeader, sizeof(OptionalHeader32));
-    if (optionalBytes < offsetof(OptionalHeader32, dataDirectory) || !InBounds(size, at, optionalBytes))
+    if (optionalBytes < offsetof(OptionalHeader32, dataDirectory) ||
+        !InBounds(size, at, layout.file.sizeOfOptionalHeader))
         return std::nullopt;
     std::memcpy(&layout.optional, bytes + at, optionalBytes);
     if (layout.optional.magic != kOptionalMagic32) return std::nullopt;
@@ -81,6 +111,32 @@ std::optional<PeLayout> ReadPeLayout(const std::uint8_t* bytes, std::size_t size
         at += sizeof(SectionHeader);
     }
     return layout;
+}
+
+bool CopySections(std::uint8_t* image, std::size_t imageSize, const std::uint8_t* file,
+                  std::size_t fileSize, const PeLayout& layout) {
+    std::uint32_t headers = layout.optional.sizeOfHeaders;
+    if (!InBounds(fileSize, 0, headers) || !InBounds(imageSize, 0, headers)) return false;
+    std::memcpy(image, file, headers);
+    for (const SectionHeader& s : layout.sections) {
+        if (!InBounds(fileSize, s.pointerToRawData, s.sizeOfRawData) ||
+            !InBounds(imageSize, s.virtualAddress, s.sizeOfRawData))
+            return false;
+        std::memcpy(image + s.virtualAddress, file + s.pointerToRawData, s.sizeOfRawData);
+    }
+    return true;
+}
+
+bool BindImports(std::uint8_t* image, std::size_t size, const DataDirectory& dir, ImportResolver& resolver) {
+    if (dir.size == 0) return true;
+    for (std::uint64_t at = dir.virtualAddress;; at += sizeof(ImportDescriptor)) {
+        if (!InBounds(size, at, sizeof(ImportDescriptor))) return false;
+        ImportDescriptor descriptor;
+        std::memcpy(&descriptor, image + at, sizeof descriptor);
+        if (descriptor.lookupTable == 0) return true;
+        if (!BindDescriptor(image, size, descriptor, resolver)) return false;
+        std::memcpy(image + at, &descriptor, sizeof descriptor);
+    }
 }
 
 bool HasAllDirectories(const PeLayout& layout) { return layout.optional.numberOfRvaAndSizes >= 16; }

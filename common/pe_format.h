@@ -129,6 +129,29 @@ std::optional<PeLayout> ReadPeLayout(const std::uint8_t* bytes, std::size_t size
 // lookup require.
 bool HasAllDirectories(const PeLayout& layout);
 
+// Copies the headers and every section's raw bytes of a file into a mapped image of
+// `imageSize` bytes; fails when any of them reaches outside the file or the image.
+bool CopySections(std::uint8_t* image, std::size_t imageSize, const std::uint8_t* file,
+                  std::size_t fileSize, const PeLayout& layout);
+
+// What binding imports asks of the system: a module by name, and an export of it by name
+// or, when `name` is null, by ordinal. Zero answers "not found".
+class ImportResolver {
+public:
+    virtual std::uintptr_t Module(const char* name) = 0;
+    virtual std::uintptr_t Procedure(std::uintptr_t module, const char* name, std::uint16_t ordinal) = 0;
+
+protected:
+    ~ImportResolver() = default;
+};
+
+// Binds the imports of the directory `dir` in a mapped image: walks the descriptors to one
+// whose lookup table is zero; a descriptor with a time stamp is bound already and stays,
+// any other gets the module in its forwarder chain, the time in its stamp and each lookup
+// entry's address in its import address table. Fails on a module or entry not found and
+// on any table that reaches outside the image.
+bool BindImports(std::uint8_t* image, std::size_t size, const DataDirectory& dir, ImportResolver& resolver);
+
 // Applies the base relocations of the directory at `rva` to a mapped image moved by
 // `delta`. Fails on an unknown entry type or on an entry or block that reaches outside the
 // image; the blocks end at one whose page address is zero or at the end of the directory.

@@ -3,7 +3,6 @@
 #include "pe_format.h"
 
 #include <cstring>
-#include <ctime>
 
 namespace tolvane {
 
@@ -11,62 +10,22 @@ namespace {
 
 using DllEntry = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
 
-bool CopySections(std::uint8_t* image, std::size_t imageSize, const std::uint8_t* file,
-                  std::size_t fileSize, const PeLayout& layout) {
-    std::uint32_t headers = layout.optional.sizeOfHeaders;
-    if (!InBounds(fileSize, 0, headers) || !InBounds(imageSize, 0, headers)) return false;
-    std::memcpy(image, file, headers);
-    for (const SectionHeader& s : layout.sections) {
-        if (!InBounds(fileSize, s.pointerToRawData, s.sizeOfRawData) ||
-            !InBounds(imageSize, s.virtualAddress, s.sizeOfRawData))
-            return false;
-        std::memcpy(image + s.virtualAddress, file + s.pointerToRawData, s.sizeOfRawData);
-    }
-    return true;
-}
-
 HMODULE ModuleFor(const char* name) {
     HMODULE module = ::GetModuleHandleA(name);
     return module ? module : ::LoadLibraryA(name);
 }
 
-bool BindDescriptor(std::uint8_t* image, std::size_t size, ImportDescriptor& descriptor) {
-    const char* moduleName = StringAt(image, size, descriptor.name);
-    HMODULE module = moduleName ? ModuleFor(moduleName) : nullptr;
-    if (!module) return false;
-    if (descriptor.timeDateStamp != 0) return true;  // bound at link time: left as it is
-    descriptor.forwarderChain = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
-    descriptor.timeDateStamp = static_cast<std::uint32_t>(std::time(nullptr));
-    for (std::uint64_t i = 0;; ++i) {
-        std::uint64_t lookup = descriptor.lookupTable + 4 * i, slot = descriptor.addressTable + 4 * i;
-        if (!InBounds(size, lookup, 4) || !InBounds(size, slot, 4)) return false;
-        std::uint32_t entry;
-        std::memcpy(&entry, image + lookup, 4);
-        if (entry == 0) return true;
-        FARPROC address;
-        if (entry & kOrdinalFlag) {
-            address = ::GetProcAddress(module, MAKEINTRESOURCEA(entry & 0xFFFF));
-        } else {
-            const char* name = StringAt(image, size, entry + 2);  // after the 2-byte hint
-            address = name ? ::GetProcAddress(module, name) : nullptr;
-        }
-        if (!address) return false;
-        std::uint32_t value = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address));
-        std::memcpy(image + slot, &value, 4);
+// Modules already in the process are taken as they are; others are loaded and stay.
+class SystemImports final : public ImportResolver {
+public:
+    std::uintptr_t Module(const char* name) override {
+        return reinterpret_cast<std::uintptr_t>(ModuleFor(name));
     }
-}
-
-bool BindImports(std::uint8_t* image, std::size_t size, const DataDirectory& dir) {
-    if (dir.size == 0) return true;
-    for (std::uint64_t at = dir.virtualAddress;; at += sizeof(ImportDescriptor)) {
-        if (!InBounds(size, at, sizeof(ImportDescriptor))) return false;
-        ImportDescriptor descriptor;
-        std::memcpy(&descriptor, image + at, sizeof descriptor);
-        if (descriptor.lookupTable == 0) return true;
-        if (!BindDescriptor(image, size, descriptor)) return false;
-        std::memcpy(image + at, &descriptor, sizeof descriptor);
+    std::uintptr_t Procedure(std::uintptr_t module, const char* name, std::uint16_t ordinal) override {
+        return reinterpret_cast<std::uintptr_t>(
+            ::GetProcAddress(reinterpret_cast<HMODULE>(module), name ? name : MAKEINTRESOURCEA(ordinal)));
     }
-}
+};
 
 bool ProtectSections(std::uint8_t* image, const PeLayout& layout) {
     for (const SectionHeader& s : layout.sections) {
@@ -113,8 +72,9 @@ bool PrivateImage::Build(const std::uint8_t* file, std::size_t fileSize) {
     if (!memory) return false;
     auto* image = static_cast<std::uint8_t*>(memory.get());
     std::size_t size = optional.sizeOfImage;
+    SystemImports imports;
     if (!CopySections(image, size, file, fileSize, *layout) || !HasAllDirectories(*layout) ||
-        !BindImports(image, size, optional.dataDirectory[kImportDirectory]))
+        !BindImports(image, size, optional.dataDirectory[kImportDirectory], imports))
         return false;
     std::uint32_t delta = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(image)) - optional.imageBase;
     const DataDirectory& relocations = optional.dataDirectory[kRelocationDirectory];

@@ -126,8 +126,12 @@ private:
     }
 
     // The contents of one { } block: keys (each with an optional block of its own) and
-    // "val" entries, which belong to the key that owns the block.
-    void Block(RegistryScriptKey& owner) {
+    // "val" entries, which belong to the key that owns the block. Real scripts nest a
+    // handful of keys deep; the limit keeps a damaged resource from running the
+    // registering thread out of stack.
+    void Block(RegistryScriptKey& owner, int depth) {
+        constexpr int kDeepestBlock = 64;
+        if (depth > kDeepestBlock) Fail("keys nested too deep");
         RegistryScriptKey* current = nullptr;
         for (;;) {
             Token t = Next();
@@ -135,7 +139,7 @@ private:
             if (t.kind == Token::Close) return;
             if (t.kind == Token::Open) {
                 if (!current) Fail("block without a key");
-                Block(*current);
+                Block(*current, depth + 1);
                 current = nullptr;
                 continue;
             }
@@ -164,7 +168,7 @@ private:
 
     std::vector<RegistryScriptKey> Keys() {
         RegistryScriptKey top;
-        Block(top);
+        Block(top, 0);
         if (!top.values.empty()) Fail("value directly under a root key");
         return std::move(top.subkeys);
     }

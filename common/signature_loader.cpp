@@ -7,10 +7,12 @@
 
 namespace tolvane {
 
+#ifdef _WIN32
 unique_file OpenSignatureFile(const char* path) {
     return unique_file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
+#endif
 
 bool ReadFully(HANDLE file, void* buffer, DWORD size, DWORD& got) {
     got = 0;

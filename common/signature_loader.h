@@ -3,12 +3,18 @@
 
 #include "signature_file.h"
 #include "signature_table.h"
+#include "win32_subset.h"
+
+#ifdef _WIN32
 #include "unique_handle.h"
+#endif
 
 namespace tolvane {
 
+#ifdef _WIN32
 // Opens for reading, others may read too; only an existing file.
 unique_file OpenSignatureFile(const char* path);
+#endif
 
 // Reads the header, checks the magic and inserts the entries it announces, leaving the
 // file just past them. Returns kCodeSuccess, kCodeSignatureRead (a read failed or came

@@ -25,13 +25,19 @@ DWORD ReadRegistrySignatures(HANDLE file, std::size_t count, RegistrySignatureLi
 
 }  // namespace
 
+#ifdef _WIN32
 DWORD LoadPrivacySignatures(const char* path, PrivacySignatures& signatures) {
     unique_file file = OpenSignatureFile(path);
     if (!file) return kCodeSignatureMissing;
+    return ReadPrivacySignatures(file.get(), signatures);
+}
+#endif
+
+DWORD ReadPrivacySignatures(HANDLE file, PrivacySignatures& signatures) {
     SignatureFileHeader header{};
-    DWORD code = ReadSignatureEntries(file.get(), header, signatures.crcIndex);
+    DWORD code = ReadSignatureEntries(file, header, signatures.crcIndex);
     if (code != kCodeSuccess) return code;
-    return ReadRegistrySignatures(file.get(), header.registryRecordCount, signatures.registryRecords);
+    return ReadRegistrySignatures(file, header.registryRecordCount, signatures.registryRecords);
 }
 
 }  // namespace tolvane

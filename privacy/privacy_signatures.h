@@ -4,8 +4,7 @@
 
 #include "registry_signature.h"
 #include "signature_table.h"
-
-#include <windows.h>
+#include "win32_subset.h"
 
 namespace tolvane {
 
@@ -24,5 +23,8 @@ struct PrivacySignatures {
 // kCodeSignatureRead (shorter than its header announces; whole records before the end
 // are kept) or kCodeNoMemory.
 DWORD LoadPrivacySignatures(const char* path, PrivacySignatures& signatures);
+
+// The same from an open file, from wherever its position is.
+DWORD ReadPrivacySignatures(HANDLE file, PrivacySignatures& signatures);
 
 }  // namespace tolvane

@@ -2,7 +2,7 @@
 // M records of 336 bytes, each naming a monitoring tool by a key it creates.
 #pragma once
 
-#include <windows.h>
+#include "win32_subset.h"
 
 #include <cstddef>
 #include <cstdint>

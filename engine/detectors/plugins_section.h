@@ -5,7 +5,7 @@
 
 #include "pe_format.h"
 
-#include <windows.h>
+#include "win32_subset.h"
 
 #include <cstddef>
 #include <cstdint>

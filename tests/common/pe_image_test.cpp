@@ -112,6 +112,13 @@ TEST(PeLayout, AcceptsA32BitImageAndRejectsDamagedHeaders) {
     EXPECT_FALSE(ReadPeLayout(farHeader.data(), farHeader.size()));
     // Cut inside the section table.
     EXPECT_FALSE(ReadPeLayout(good.data(), kNtOffset + 4 + 20 + 224 + 20));
+    // No section table, and an optional header that claims more than the file holds.
+    auto noSections = good;
+    Put(noSections, kNtOffset + 4 + offsetof(FileHeader, numberOfSections), std::uint16_t(0));
+    const std::size_t headersEnd = kNtOffset + 4 + 20 + 224;
+    EXPECT_TRUE(ReadPeLayout(noSections.data(), headersEnd));
+    Put(noSections, kNtOffset + 4 + offsetof(FileHeader, sizeOfOptionalHeader), std::uint16_t(225));
+    EXPECT_FALSE(ReadPeLayout(noSections.data(), headersEnd));
 }
 
 TEST(PeLayout, DirectoriesBeyondTheDeclaredCountReadAsZero) {

@@ -83,3 +83,15 @@ TEST(RegistryScript, RejectsMalformedText) {
         EXPECT_FALSE(error.empty()) << text;
     }
 }
+
+TEST(RegistryScript, RefusesNestingDeeperThanAnyScriptWithoutExhaustingTheStack) {
+    auto nested = [](int depth) {
+        std::string text = "HKCR { ";
+        for (int i = 0; i < depth; ++i) text += "K { ";
+        return text + std::string(depth, '}') + " }";
+    };
+    std::string error;
+    EXPECT_TRUE(ParseRegistryScript(nested(64), {}, &error)) << error;
+    EXPECT_FALSE(ParseRegistryScript(nested(100000), {}, &error));
+    EXPECT_NE(std::string::npos, error.find("nested too deep")) << error;
+}
