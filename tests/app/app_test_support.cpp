@@ -71,7 +71,9 @@ BOOL CALLBACK MatchProcessWindow(HWND window, LPARAM data) {
     char text[128];
     ::GetWindowThreadProcessId(window, &process);
     if (process != search->process || !::IsWindowVisible(window)) return TRUE;
-    if (!::GetClassNameA(window, text, sizeof text) || std::string(text) != search->className) return TRUE;
+    if (search->className &&
+        (!::GetClassNameA(window, text, sizeof text) || std::string(text) != search->className))
+        return TRUE;
     if (search->title && (!::GetWindowTextA(window, text, sizeof text) || std::string(text) != search->title))
         return TRUE;
     search->found = window;

@@ -33,8 +33,8 @@ bool SetDword(const std::string& key, const char* name, DWORD value, DWORD type 
 // A visible window of `thread` with this title; null when none came within the time.
 HWND WaitForThreadWindow(DWORD thread, const std::string& title, DWORD milliseconds = 5000);
 
-// A visible window of another process (or this one) by class, and by title unless that
-// is null; null when none came within the time or the process ended first.
+// A visible window of another process (or this one) by class and by title, each unless
+// it is null; null when none came within the time or the process ended first.
 HWND WaitForProcessWindow(HANDLE process, DWORD processId, const char* className, const char* title,
                           DWORD milliseconds = 15000);
 // Sends a button's click to a page of another thread and returns true once it has been

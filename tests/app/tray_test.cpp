@@ -42,36 +42,6 @@ BOOL WINAPI RecordNotifyIcon(DWORD request, NOTIFYICONDATAA* data) {
 
 HICON ProgramIcon(UINT id) { return ::LoadIconA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id)); }
 
-struct WindowSearch {
-    DWORD process;
-    const char* className;
-    const char* title;
-    HWND found;
-};
-
-BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM search) {
-    auto* s = reinterpret_cast<WindowSearch*>(search);
-    DWORD process = 0;
-    char text[64];
-    ::GetWindowThreadProcessId(window, &process);
-    if (process != s->process || !::IsWindowVisible(window)) return TRUE;
-    if (s->className && (!::GetClassNameA(window, text, sizeof text) || std::string(text) != s->className))
-        return TRUE;
-    if (s->title && (!::GetWindowTextA(window, text, sizeof text) || std::string(text) != s->title)) return TRUE;
-    s->found = window;
-    return FALSE;
-}
-
-// A visible window of the process, waiting up to ten seconds for it.
-HWND WaitForWindow(DWORD process, const char* className, const char* title) {
-    WindowSearch search{process, className, title, nullptr};
-    for (int i = 0; i < 200 && !search.found; ++i) {
-        ::EnumWindows(FindVisibleWindow, reinterpret_cast<LPARAM>(&search));
-        if (!search.found) ::Sleep(50);
-    }
-    return search.found;
-}
-
 // The loopback SMTP server CTest started: its port and the messages it stored.
 class SmtpSink {
 public:
@@ -148,7 +118,8 @@ protected:
     // Waits for the main window on another thread, runs `script` on it and hides it.
     std::thread DriveMainWindow(const std::function<void(HWND sheet, HWND page)>& script) {
         return std::thread([script] {
-            HWND sheet = WaitForWindow(::GetCurrentProcessId(), nullptr, "Tolvane v3.5");
+            HWND sheet =
+                WaitForProcessWindow(::GetCurrentProcess(), ::GetCurrentProcessId(), nullptr, "Tolvane v3.5", 10000);
             if (!sheet) return ADD_FAILURE() << "the main window did not open";
             HWND page = reinterpret_cast<HWND>(::SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
             script(sheet, page);
@@ -482,9 +453,9 @@ TEST_F(TrayTest, ProgramStartedWithAutoScanMailsFlashesOpensFromTheTrayAndExits)
     for (int i = 0; i < 200 && !(frame = ::FindWindowA(kMainFrameClass, nullptr)); ++i) ::Sleep(50);
     ASSERT_NE(nullptr, frame);
     ::PostMessageA(frame, kTrayCallback, 140, WM_LBUTTONDBLCLK);
-    HWND sheet = WaitForWindow(info.dwProcessId, nullptr, "Tolvane v3.5");
+    HWND sheet = WaitForProcessWindow(process.get(), info.dwProcessId, nullptr, "Tolvane v3.5", 10000);
     ASSERT_NE(nullptr, sheet) << "a double-click on the icon opens the main window; shown instead: "
-                              << DialogText(WaitForWindow(info.dwProcessId, "#32770", nullptr));
+                              << DialogText(WaitForProcessWindow(process.get(), info.dwProcessId, "#32770", nullptr));
     HWND page = reinterpret_cast<HWND>(::SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
     // Another process's list hands out no texts, only its count.
     EXPECT_EQ(1, ::SendMessageA(::GetDlgItem(page, IDC_RESULT_LIST), LVM_GETITEMCOUNT, 0, 0))
