@@ -112,7 +112,7 @@ TEST_F(Quarantine, QuestionsAskedUntilSwitchedOffAndOddStoredValuesIgnored) {
     manager.Refresh();
     EXPECT_EQ(0, manager.ConfirmRestore());
     manager.Restore({"a.exe.KWR"}, answer(false, false));
-    EXPECT_EQ(1u, asked_.size());
+    ASSERT_EQ(1u, asked_.size());
     EXPECT_EQ(Content(3), ReadBytes(dir_ / "a.exe"));
 
     Put("b.KWR", Content(3));

@@ -193,7 +193,7 @@ TEST_F(TrayTest, IconIsAddedWithItsTipAndItsMenuOpensTheMainWindowAndExits) {
     // A single click is no request.
     ::SendMessageA(frame, kTrayCallback, 140, WM_LBUTTONUP);
     ::SendMessageA(frame, kTrayCallback, 141, WM_LBUTTONDBLCLK);
-    EXPECT_EQ(1u, g_requests.size());
+    ASSERT_EQ(1u, g_requests.size());
 
     bool hiddenWhileOpen = false;
     std::thread driver = DriveMainWindow([&](HWND, HWND) {
@@ -239,6 +239,7 @@ TEST_F(TrayTest, IconIsAddedWithItsTipAndItsMenuOpensTheMainWindowAndExits) {
     EXPECT_EQ((std::vector<std::string>{"Open", "", "Exit"}), items);
     EXPECT_EQ(0, defaultItem) << "\"Open\" is the bold item";
     EXPECT_TRUE(PumpUntil([&] { return !::IsWindow(frame); }, 10000)) << "\"Exit\" closes the frame";
+    ASSERT_FALSE(g_requests.empty());
     EXPECT_EQ(NIM_DELETE, g_requests.back().request) << "the icon is taken out with the frame";
     EXPECT_TRUE(caught.shown().empty());
 }
