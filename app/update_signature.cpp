@@ -33,14 +33,34 @@ constexpr ALG_ID kSha256 = ALG_CLASS_HASH | ALG_TYPE_ANY | 12;  // ALG_SID_SHA_2
 constexpr DWORD kMaxKeyFile = 64 * 1024;
 constexpr DWORD kHashBlock = 64 * 1024;
 
-std::optional<std::vector<BYTE>> PemToDer(const std::string& pem) {
+// crypt32 is needed only to read the key file, once per update run with a key: bound at
+// run time, so that every start of the program does not load it (and what it pulls in).
+struct Crypt32 {
+    unique_hmodule module;
+    decltype(&::CryptStringToBinaryA) stringToBinary = nullptr;
+    decltype(&::CryptDecodeObjectEx) decodeObject = nullptr;
+    decltype(&::CryptImportPublicKeyInfo) importPublicKeyInfo = nullptr;
+
+    bool Load() {
+        module.reset(::LoadLibraryA("crypt32.dll"));
+        if (!module) return false;
+        stringToBinary =
+            reinterpret_cast<decltype(stringToBinary)>(::GetProcAddress(module.get(), "CryptStringToBinaryA"));
+        decodeObject = reinterpret_cast<decltype(decodeObject)>(::GetProcAddress(module.get(), "CryptDecodeObjectEx"));
+        importPublicKeyInfo =
+            reinterpret_cast<decltype(importPublicKeyInfo)>(::GetProcAddress(module.get(), "CryptImportPublicKeyInfo"));
+        return stringToBinary && decodeObject && importPublicKeyInfo;
+    }
+};
+
+std::optional<std::vector<BYTE>> PemToDer(const Crypt32& crypt32, const std::string& pem) {
     DWORD size = 0;
-    if (!::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+    if (!crypt32.stringToBinary(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, nullptr,
                                 &size, nullptr, nullptr) ||
         size == 0)
         return std::nullopt;
     std::vector<BYTE> der(size);
-    if (!::CryptStringToBinaryA(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
+    if (!crypt32.stringToBinary(pem.c_str(), static_cast<DWORD>(pem.size()), CRYPT_STRING_BASE64HEADER, der.data(),
                                 &size, nullptr, nullptr))
         return std::nullopt;
     der.resize(size);
@@ -96,6 +116,8 @@ std::optional<UpdateKey> UpdateKey::Load(const std::string& path) {
 
 std::optional<UpdateKey> UpdateKey::FromPem(const std::string& pem) {
     static const std::string begin = "-----BEGIN PUBLIC KEY-----", end = "-----END PUBLIC KEY-----";
+    Crypt32 crypt32;
+    if (!crypt32.Load()) return std::nullopt;
     auto handles = std::make_shared<Handles>();
     if (!::CryptAcquireContextA(handles->provider.put(), nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT))
         return std::nullopt;
@@ -105,18 +127,18 @@ std::optional<UpdateKey> UpdateKey::FromPem(const std::string& pem) {
         std::size_t stop = pem.find(end, at);
         if (stop == std::string::npos) return std::nullopt;
         stop += end.size();
-        std::optional<std::vector<BYTE>> der = PemToDer(pem.substr(at, stop - at));
+        std::optional<std::vector<BYTE>> der = PemToDer(crypt32, pem.substr(at, stop - at));
         at = stop;
         CERT_PUBLIC_KEY_INFO* info = nullptr;
         DWORD size = 0;
-        if (!der || !::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der->data(),
-                                           static_cast<DWORD>(der->size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &info,
-                                           &size))
+        if (!der || !crypt32.decodeObject(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, der->data(),
+                                          static_cast<DWORD>(der->size()), CRYPT_DECODE_ALLOC_FLAG, nullptr, &info,
+                                          &size))
             return std::nullopt;
         std::unique_ptr<void, free_local> decoded(info);
         unique_key key;
         if (std::string(info->Algorithm.pszObjId) != szOID_RSA_RSA ||
-            !::CryptImportPublicKeyInfo(handles->provider.get(), X509_ASN_ENCODING, info, key.put()))
+            !crypt32.importPublicKeyInfo(handles->provider.get(), X509_ASN_ENCODING, info, key.put()))
             return std::nullopt;
         handles->keys.push_back(std::move(key));
     }
