@@ -45,26 +45,6 @@ DWORD ReadDword(const std::string& key, const char* name) {
     return *reinterpret_cast<DWORD*>(data.data());
 }
 
-struct WindowSearch {
-    DWORD process;
-    const char* className;
-    HWND found;
-};
-
-BOOL CALLBACK FindWindowOf(HWND window, LPARAM search) {
-    auto* s = reinterpret_cast<WindowSearch*>(search);
-    DWORD process = 0;
-    char className[64];
-    ::GetWindowThreadProcessId(window, &process);
-    if (process == s->process && ::GetClassNameA(window, className, sizeof className) &&
-        std::string(className) == s->className &&
-        (std::string(className) != "#32770" || ::IsWindowVisible(window))) {
-        s->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 struct MatchSearch {
     DWORD process;
     std::function<bool(HWND)> match;
@@ -75,7 +55,7 @@ BOOL CALLBACK FindMatchOf(HWND window, LPARAM search) {
     auto* s = reinterpret_cast<MatchSearch*>(search);
     DWORD process = 0;
     ::GetWindowThreadProcessId(window, &process);
-    if (process != s->process || !::IsWindowVisible(window) || !s->match(window)) return TRUE;
+    if (process != s->process || !s->match(window)) return TRUE;
     s->found = window;
     return FALSE;
 }
@@ -113,13 +93,15 @@ public:
         ::CloseHandle(info_.hProcess);
     }
     // A window of the process by class name, waiting up to ten seconds for it.
+    // The hidden frame counts; a dialog only once it shows.
     HWND Window(const char* className) {
-        WindowSearch search{info_.dwProcessId, className, nullptr};
-        for (int i = 0; i < 200 && started_ && !search.found && !Exited(0); ++i) {
-            ::EnumWindows(FindWindowOf, reinterpret_cast<LPARAM>(&search));
-            if (!search.found) ::Sleep(50);
-        }
-        return search.found;
+        return Search(
+            [&](HWND window) {
+                char name[64] = {};
+                return ::GetClassNameA(window, name, sizeof name) && std::string(name) == className &&
+                       (std::string(name) != "#32770" || ::IsWindowVisible(window));
+            },
+            200);
     }
     // The text of the message box the process shows, answered with OK; empty when none.
     std::string AnswerMessage() {
@@ -131,12 +113,14 @@ public:
     }
     // A visible window of the process with this title, waiting up to ten seconds for it.
     HWND TitledWindow(const std::string& title) {
-        return Search([&](HWND window) { return WindowText(window) == title; }, 200);
+        return Search([&](HWND window) { return ::IsWindowVisible(window) && WindowText(window) == title; }, 200);
     }
     // Answers the message box with this text with `button`; false when none came within
     // `seconds` (a download may come first).
     bool Answer(const std::string& text, int button, int seconds = 10) {
-        HWND box = Search([&](HWND window) { return IsDialog(window) && StaticText(window) == text; }, seconds * 20);
+        HWND box = Search(
+            [&](HWND window) { return ::IsWindowVisible(window) && IsDialog(window) && StaticText(window) == text; },
+            seconds * 20);
         return box && ::PostMessageA(box, WM_COMMAND, button, 0);
     }
     bool Exited(DWORD milliseconds) { return ::WaitForSingleObject(info_.hProcess, milliseconds) == WAIT_OBJECT_0; }
