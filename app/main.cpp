@@ -1,10 +1,10 @@
 // Tolvane.exe: lives in the tray and opens its main window on demand.
-#include "admin_alert.h"
-#include "app_globals.h"
-#include "message_box.h"
+#include "settings/app_globals.h"
 #include "shell_hooks.h"
 #include "tolvane_app.h"
-#include "update_client.h"
+#include "tray/admin_alert.h"
+#include "ui/message_box.h"
+#include "update/update_client.h"
 
 #include <windows.h>
 

@@ -1,10 +1,10 @@
 #include "main_frame.h"
 
-#include "app_globals.h"
-#include "message_box.h"
 #include "resource.h"
-#include "settings_store.h"
+#include "settings/app_globals.h"
+#include "settings/settings_store.h"
 #include "shell_hooks.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
 
 #include <string>

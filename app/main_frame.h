@@ -2,9 +2,9 @@
 // program, and ends the program when it is closed.
 #pragma once
 
-#include "my_property_sheet.h"
+#include "pages/my_property_sheet.h"
 #include "resource.h"
-#include "tray_icon.h"
+#include "tray/tray_icon.h"
 #include "ui/window.h"
 
 #include "hyseng32.h"

@@ -1,12 +1,12 @@
 #include "tolvane_app.h"
 
-#include "app_globals.h"
-#include "diagnostic_dump.h"
-#include "install_directory.h"
-#include "message_box.h"
+#include "maintenance/diagnostic_dump.h"
 #include "resource.h"
-#include "settings_store.h"
-#include "staged_engines.h"
+#include "settings/app_globals.h"
+#include "settings/install_directory.h"
+#include "settings/settings_store.h"
+#include "ui/message_box.h"
+#include "update/staged_engines.h"
 
 #include <commctrl.h>
 #include <objbase.h>

@@ -2,7 +2,7 @@
 
 #include "hyseng32.h"
 #include "kwreng32.h"
-#include "settings_store.h"
+#include "settings/settings_store.h"
 #include "unique_handle.h"
 
 #include <objbase.h>

@@ -3,7 +3,7 @@
 // with "/D".
 #pragma once
 
-#include "app_settings.h"
+#include "settings/app_settings.h"
 
 #include <windows.h>
 

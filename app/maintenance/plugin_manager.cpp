@@ -1,8 +1,8 @@
 #include "plugin_manager.h"
 
-#include "message_box.h"
 #include "resource.h"
-#include "settings_store.h"
+#include "settings/settings_store.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
 
 #include <cstdio>

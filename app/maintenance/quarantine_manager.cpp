@@ -1,9 +1,9 @@
 #include "quarantine_manager.h"
 
-#include "message_box.h"
 #include "quarantine_format.h"
 #include "resource.h"
-#include "settings_store.h"
+#include "settings/settings_store.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
 
 #include <cstring>

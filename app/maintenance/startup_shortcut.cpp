@@ -1,8 +1,8 @@
 #include "startup_shortcut.h"
 
-#include "install_directory.h"
-#include "message_box.h"
 #include "resource.h"
+#include "settings/install_directory.h"
+#include "ui/message_box.h"
 
 #include <windows.h>
 #include <objbase.h>

@@ -1,8 +1,8 @@
 #include "confirm_dialog.h"
 
-#include "message_box.h"
-#include "quarantine_manager.h"
+#include "maintenance/quarantine_manager.h"
 #include "resource.h"
+#include "ui/message_box.h"
 
 namespace tolvane {
 

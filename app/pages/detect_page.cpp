@@ -1,9 +1,9 @@
 #include "detect_page.h"
 
-#include "app_globals.h"
-#include "shell_hooks.h"
-#include "message_box.h"
 #include "resource.h"
+#include "settings/app_globals.h"
+#include "shell_hooks.h"
+#include "ui/message_box.h"
 
 #include <commctrl.h>
 

@@ -1,10 +1,10 @@
 #include "my_property_sheet.h"
 
-#include "message_box.h"
 #include "privacy_page.h"
 #include "resource.h"
-#include "install_directory.h"
+#include "settings/install_directory.h"
 #include "status_page.h"
+#include "ui/message_box.h"
 
 #include <commctrl.h>
 

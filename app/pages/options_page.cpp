@@ -1,11 +1,11 @@
 #include "options_page.h"
 
-#include "app_globals.h"
 #include "bstr_text.h"
-#include "email_object.h"
-#include "message_box.h"
 #include "resource.h"
-#include "settings_store.h"
+#include "settings/app_globals.h"
+#include "settings/settings_store.h"
+#include "tray/email_object.h"
+#include "ui/message_box.h"
 
 #include <shellapi.h>
 #include <wrl/client.h>

@@ -3,7 +3,7 @@
 // shows is written to the registry whenever it is hidden or closed.
 #pragma once
 
-#include "hyperlink_control.h"
+#include "ui/hyperlink_control.h"
 #include "ui/icon_button.h"
 #include "ui/property_page_base.h"
 #include "unique_handle.h"

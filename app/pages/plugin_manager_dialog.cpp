@@ -1,7 +1,7 @@
 #include "plugin_manager_dialog.h"
 
-#include "message_box.h"
 #include "resource.h"
+#include "ui/message_box.h"
 
 #include <exception>
 

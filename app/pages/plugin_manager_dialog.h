@@ -3,7 +3,7 @@
 // the program's engines change at its next start.
 #pragma once
 
-#include "plugin_manager.h"
+#include "maintenance/plugin_manager.h"
 #include "ui/dialog_base.h"
 
 #include <memory>

@@ -1,8 +1,8 @@
 #include "privacy_page.h"
 
 #include "detect_page.h"
-#include "message_box.h"
 #include "resource.h"
+#include "ui/message_box.h"
 
 namespace tolvane {
 

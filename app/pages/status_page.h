@@ -2,7 +2,7 @@
 // the quarantine folder's files, which the user restores or deletes from here.
 #pragma once
 
-#include "quarantine_manager.h"
+#include "maintenance/quarantine_manager.h"
 #include "ui/icon_button.h"
 #include "ui/property_page_base.h"
 #include "unique_handle.h"

@@ -1,8 +1,8 @@
 #include "settings_store.h"
 
-#include "message_box.h"
+#include "maintenance/startup_shortcut.h"
 #include "resource.h"
-#include "startup_shortcut.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
 
 #include <windows.h>

@@ -1,10 +1,10 @@
 #include "admin_alert.h"
 
-#include "app_globals.h"
 #include "bstr_text.h"
 #include "email_object.h"
-#include "message_box.h"
 #include "resource.h"
+#include "settings/app_globals.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
 
 #include <objbase.h>

@@ -1,6 +1,6 @@
 #include "tray_icon.h"
 
-#include "message_box.h"
+#include "ui/message_box.h"
 
 #include <cstring>
 

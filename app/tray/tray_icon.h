@@ -2,7 +2,7 @@
 // shell, with its pop-up menu, and put back when the shell restarts.
 #pragma once
 
-#include "subclass_wnd.h"
+#include "ui/subclass_wnd.h"
 
 #include <windows.h>
 #include <shellapi.h>

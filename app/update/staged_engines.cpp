@@ -1,6 +1,6 @@
 #include "staged_engines.h"
 
-#include "settings_store.h"
+#include "settings/settings_store.h"
 #include "unique_handle.h"
 
 #include <windows.h>

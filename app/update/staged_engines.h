@@ -2,7 +2,7 @@
 // in the current directory, put in place at exit when the engines are no longer loaded.
 #pragma once
 
-#include "app_settings.h"
+#include "settings/app_settings.h"
 
 #include <optional>
 

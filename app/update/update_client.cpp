@@ -1,7 +1,7 @@
 #include "update_client.h"
 
-#include "message_box.h"
 #include "resource.h"
+#include "ui/message_box.h"
 #include "update_version_file.h"
 
 namespace tolvane {

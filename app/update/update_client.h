@@ -3,7 +3,7 @@
 // with one message telling the user the outcome.
 #pragma once
 
-#include "app_settings.h"
+#include "settings/app_settings.h"
 #include "update_run.h"
 #include "update_signature.h"
 

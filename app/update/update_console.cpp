@@ -7,11 +7,11 @@
 //                                       checks, and with KEY (the maker's public key file) the
 //                                       signature beside each file; exit status 0 when the
 //                                       client would take every file
-#include "install_directory.h"
-#include "message_box.h"
-#include "settings_store.h"
+#include "settings/install_directory.h"
+#include "settings/settings_store.h"
 #include "staged_engines.h"
 #include "tolvane_app.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
 #include "update_client.h"
 #include "update_file_check.h"

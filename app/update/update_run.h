@@ -3,7 +3,7 @@
 // user-interface thread writes cancel, and result only once done is 1.
 #pragma once
 
-#include "app_settings.h"
+#include "settings/app_settings.h"
 #include "update_dialog.h"
 #include "update_signature.h"
 

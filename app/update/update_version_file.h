@@ -3,7 +3,7 @@
 // functions are tested on bytes.
 #pragma once
 
-#include "app_settings.h"
+#include "settings/app_settings.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 // The update worker: fetches the version file, compares, and fetches what is newer.
-#include "message_box.h"
+#include "ui/message_box.h"
 #include "update_run.h"
 #include "update_transfer.h"
 #include "update_version_file.h"

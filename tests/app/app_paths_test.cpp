@@ -2,17 +2,17 @@
 // diagnostic file that cannot be written, timers the system refuses or has lost, a
 // detection that fails during a timed scan, a removal that fails, no privacy engine, and
 // an engine that finds something yet lists no row.
-#include "app_globals.h"
 #include "app_test_support.h"
-#include "diagnostic_dump.h"
+#include "engine/specimen_fixture.h"
 #include "main_frame.h"
-#include "message_box.h"
-#include "my_property_sheet.h"
+#include "maintenance/diagnostic_dump.h"
+#include "pages/my_property_sheet.h"
 #include "plugin_module.h"
 #include "resource.h"
-#include "settings_store.h"
+#include "settings/app_globals.h"
+#include "settings/settings_store.h"
 #include "tolvane_app.h"
-#include "engine/specimen_fixture.h"
+#include "ui/message_box.h"
 
 #include <commctrl.h>
 

@@ -1,21 +1,21 @@
 // Tolvane.exe started as the user starts it: one copy at a time, the defaults of a first
 // run, the diagnostic switch, a missing scan engine, and the staged engine modules put
 // in place at exit.
-#include "app_globals.h"
 #include "app_test_support.h"
-#include "diagnostic_dump.h"
 #include "main_frame.h"
-#include "message_box.h"
+#include "maintenance/diagnostic_dump.h"
 #include "plugin_module.h"
 #include "registry_support.h"
 #include "resource.h"
-#include "settings_store.h"
+#include "settings/app_globals.h"
+#include "settings/settings_store.h"
 #include "signature_file.h"
-#include "staged_engines.h"
 #include "test_support.h"
 #include "tolvane_app.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
-#include "update_server_support.h"
+#include "update/staged_engines.h"
+#include "update/update_server_support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "app_test_support.h"
 
-#include "message_box.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
 
 #include <gtest/gtest.h>

@@ -2,14 +2,14 @@
 // test program and, through the same per-program setting, to the program it starts):
 // the scan at start lists processes through Toolhelp32 and leaves the autostart keys
 // alone, and the Detect/Remove page's Remove ends the trojan and quarantines its file.
-#include "app_globals.h"
 #include "app_test_support.h"
+#include "engine/specimen_fixture.h"
 #include "main_frame.h"
 #include "plugin_module.h"
 #include "process_inspector.h"
 #include "resource.h"
-#include "settings_store.h"
-#include "engine/specimen_fixture.h"
+#include "settings/app_globals.h"
+#include "settings/settings_store.h"
 
 #include <commctrl.h>
 

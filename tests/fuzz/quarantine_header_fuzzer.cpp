@@ -1,8 +1,8 @@
 // The quarantine file: the engine writes it, the program reads its header to list and to
 // restore. Whatever the bytes, a path accepted for restore is a full path without "." or
 // ".." steps, and a file that parses writes back to the same header and content.
+#include "maintenance/restore_path.h"
 #include "quarantine_format.h"
-#include "restore_path.h"
 
 #include "fuzz_check.h"
 

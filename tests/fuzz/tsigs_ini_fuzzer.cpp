@@ -1,5 +1,5 @@
 // The version file "tsigs.ini" from the update server, and the decisions taken from it.
-#include "update_version_file.h"
+#include "update/update_version_file.h"
 
 #include "fuzz_check.h"
 

@@ -1,9 +1,9 @@
 // "c:\kwrinfo.bin" as a support contact reads it: settings, engine version and which of
 // the three COM classes can be created, at their fixed offsets.
-#include "diagnostic_dump.h"
+#include "maintenance/diagnostic_dump.h"
 #include "plugin_module.h"
 #include "registry_support.h"
-#include "settings_store.h"
+#include "settings/settings_store.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,12 +1,12 @@
 // The plug-in manager against copies of the two engine modules in a plug-in folder of
 // their own: what it lists, what it removes and installs, and what it refuses.
 #include "app_test_support.h"
-#include "message_box.h"
-#include "plugin_manager.h"
-#include "plugin_manager_dialog.h"
+#include "maintenance/plugin_manager.h"
+#include "pages/plugin_manager_dialog.h"
 #include "registry_support.h"
 #include "resource.h"
 #include "test_support.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
 
 #include <objbase.h>

@@ -1,4 +1,4 @@
-#include "quarantine_manager.h"
+#include "maintenance/quarantine_manager.h"
 
 #include "app_test_support.h"
 #include "quarantine_format.h"

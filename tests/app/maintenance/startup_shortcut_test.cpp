@@ -1,13 +1,13 @@
 // "Tolvane.lnk" in the Startup folder follows LoadOnStartup every time the settings are
 // saved, and starts the running program in the installation directory.
 #include "app_test_support.h"
-#include "install_directory.h"
-#include "message_box.h"
+#include "maintenance/startup_shortcut.h"
 #include "registry_support.h"
 #include "resource.h"
-#include "settings_store.h"
-#include "startup_shortcut.h"
+#include "settings/install_directory.h"
+#include "settings/settings_store.h"
 #include "test_support.h"
+#include "ui/message_box.h"
 
 #include <gtest/gtest.h>
 #include <objbase.h>

@@ -1,15 +1,15 @@
 // The main window as a user meets it: the sheet shown modally over the hidden frame on
 // the test thread, driven from a second thread that clicks the page's buttons and reads
 // its list, with specimens running as the trojans to find.
-#include "app_globals.h"
 #include "app_test_support.h"
+#include "engine/specimen_fixture.h"
 #include "main_frame.h"
-#include "message_box.h"
 #include "plugin_module.h"
 #include "resource.h"
+#include "settings/app_globals.h"
 #include "shell_hooks.h"
-#include "update_client.h"
-#include "engine/specimen_fixture.h"
+#include "ui/message_box.h"
+#include "update/update_client.h"
 
 #include <commctrl.h>
 

@@ -1,20 +1,20 @@
 // The Options page as a user meets it: the main window shown on the test thread, the
 // Options tab driven from a second thread through its controls, and what reaches the
 // registry, the log file and the loopback mail server.
-#include "admin_alert.h"
-#include "app_globals.h"
 #include "app_test_support.h"
-#include "email_object.h"
-#include "message_box.h"
-#include "my_property_sheet.h"
-#include "options_page.h"
+#include "engine/loopback_smtp_sink.h"
+#include "pages/my_property_sheet.h"
+#include "pages/options_page.h"
 #include "plugin_module.h"
 #include "registry_support.h"
 #include "resource.h"
-#include "settings_store.h"
+#include "settings/app_globals.h"
+#include "settings/settings_store.h"
 #include "test_support.h"
+#include "tray/admin_alert.h"
+#include "tray/email_object.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
-#include "../engine/loopback_smtp_sink.h"
 
 #include <gtest/gtest.h>
 

@@ -2,14 +2,14 @@
 // frame on the test thread, its privacy page driven from a second thread, with the real
 // privacy engine of hyseng32.dll, a psigs.kws written for the test, a running specimen
 // and a registry key standing in for a monitoring tool.
-#include "app_globals.h"
 #include "app_test_support.h"
-#include "main_frame.h"
-#include "message_box.h"
-#include "plugin_module.h"
-#include "resource.h"
 #include "engine/specimen_fixture.h"
+#include "main_frame.h"
+#include "plugin_module.h"
 #include "privacy/privacy_test_support.h"
+#include "resource.h"
+#include "settings/app_globals.h"
+#include "ui/message_box.h"
 
 #include <commctrl.h>
 

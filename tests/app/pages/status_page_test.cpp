@@ -2,14 +2,14 @@
 // folder's files, and restore and delete answered through the "Are you sure?" dialog,
 // driven from a second thread while the sheet runs modally on the test thread.
 #include "app_test_support.h"
-#include "message_box.h"
-#include "my_property_sheet.h"
+#include "maintenance/quarantine_manager.h"
+#include "pages/my_property_sheet.h"
 #include "quarantine_format.h"
-#include "quarantine_manager.h"
 #include "registry_support.h"
 #include "resource.h"
 #include "shell_hooks.h"
 #include "test_support.h"
+#include "ui/message_box.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // stored values loading takes or leaves alone.
 #include "app_test_support.h"
 #include "registry_support.h"
-#include "settings_store.h"
+#include "settings/settings_store.h"
 
 #include <gtest/gtest.h>
 

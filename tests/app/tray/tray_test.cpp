@@ -1,17 +1,17 @@
 // The program between uses of its main window: the tray icon and its menu, the
 // automatic and timed scans with the specimens as trojans, the flashing icon, and the
 // alert mail arriving at the loopback SMTP server.
-#include "admin_alert.h"
-#include "app_globals.h"
 #include "app_test_support.h"
+#include "engine/specimen_fixture.h"
 #include "main_frame.h"
-#include "message_box.h"
 #include "plugin_module.h"
 #include "resource.h"
-#include "settings_store.h"
+#include "settings/app_globals.h"
+#include "settings/settings_store.h"
 #include "shell_hooks.h"
-#include "tray_icon.h"
-#include "engine/specimen_fixture.h"
+#include "tray/admin_alert.h"
+#include "tray/tray_icon.h"
+#include "ui/message_box.h"
 
 #include <commctrl.h>
 

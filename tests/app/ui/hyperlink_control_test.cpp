@@ -1,4 +1,4 @@
-#include "hyperlink_control.h"
+#include "ui/hyperlink_control.h"
 
 #include "app_test_support.h"
 #include "registry_support.h"

@@ -1,4 +1,4 @@
-#include "subclass_wnd.h"
+#include "ui/subclass_wnd.h"
 
 #include <gtest/gtest.h>
 

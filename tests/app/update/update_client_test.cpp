@@ -2,16 +2,16 @@
 // what is fetched, where it lands, what the user is told, and what a failed, cut,
 // stalled or cancelled download leaves behind.
 #include "app_test_support.h"
-#include "message_box.h"
 #include "pe_format.h"
 #include "resource.h"
 #include "signature_file.h"
 #include "test_support.h"
+#include "ui/message_box.h"
 #include "unique_handle.h"
-#include "update_client.h"
-#include "update_file_check.h"
+#include "update/update_client.h"
+#include "update/update_file_check.h"
+#include "update/update_version_file.h"
 #include "update_server_support.h"
-#include "update_version_file.h"
 
 #include <gtest/gtest.h>
 

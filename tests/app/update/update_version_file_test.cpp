@@ -1,6 +1,6 @@
 // The version file and the decisions taken from it, on bytes a server might send.
 #include "test_support.h"
-#include "update_version_file.h"
+#include "update/update_version_file.h"
 
 #include <gtest/gtest.h>
 
