@@ -8,7 +8,6 @@
 #include "ui/message_box.h"
 #include "update/staged_engines.h"
 
-#include <commctrl.h>
 #include <objbase.h>
 
 namespace tolvane {
@@ -55,8 +54,9 @@ bool CTolvaneApp::InitInstance(const std::vector<std::string>& arguments) {
         instanceMutex.reset();
         return false;
     }
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-    ::InitCommonControlsEx(&controls);
+    // Dialogs have the three-dimensional look from the system for a program marked for
+    // Windows 4.0; the common controls are set up when the main window first opens
+    // (CMyPropertySheet), so that a start into the tray does without comctl32.
 
     bool diagnostic = false;
     for (const std::string& argument : arguments) diagnostic |= IsDiagnosticArgument(argument);

@@ -72,3 +72,30 @@ function(tolvane_loopback_server name script folder)
   set_tests_properties(${name}_start PROPERTIES FIXTURES_SETUP ${name} TIMEOUT 60)
   set_tests_properties(${name}_stop PROPERTIES FIXTURES_CLEANUP ${name} TIMEOUT 60)
 endfunction()
+
+# A system DLL that the program needs only once the user opens a window or starts an
+# update, loaded at the first call of one of its functions instead of at every start:
+# the library tolvane_delayed_${dll}, an import library of the delay-load kind that
+# dlltool makes from cmake/delay-load/${dll}.def. That file lists the functions called;
+# a call of any other is a link error rather than a quiet return to loading at start.
+function(tolvane_delay_load dll)
+  set(def ${CMAKE_SOURCE_DIR}/cmake/delay-load/${dll}.def)
+  set(dir ${CMAKE_BINARY_DIR}/delay-load)
+  set(lib ${dir}/lib${dll}_delayed.a)
+  add_custom_command(OUTPUT ${lib}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+    COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --kill-at --output-delaylib ${lib}
+    DEPENDS ${def}
+    COMMENT "delay-load import library of ${dll}.dll")
+  add_custom_target(tolvane_delayed_${dll}_import DEPENDS ${lib})
+  add_library(tolvane_delayed_${dll} INTERFACE)
+  add_dependencies(tolvane_delayed_${dll} tolvane_delayed_${dll}_import)
+  target_link_libraries(tolvane_delayed_${dll} INTERFACE ${lib} delayimp)
+  # A call through a dllimport declaration names only the function's pointer (__imp_),
+  # and ld then drops the member's stub that the pointer starts out at: the call would
+  # jump to zero. Naming each stub as undefined keeps them all.
+  file(STRINGS ${def} functions REGEX "^[A-Za-z_][A-Za-z0-9_]*@[0-9]+$")
+  foreach(function IN LISTS functions)
+    target_link_options(tolvane_delayed_${dll} INTERFACE "LINKER:--undefined=_${function}")
+  endforeach()
+endfunction()

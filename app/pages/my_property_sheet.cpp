@@ -39,6 +39,10 @@ CMyPropertySheet::CMyPropertySheet(IScanEngine* scanEngine, IPrivacyEngine* priv
 }
 
 INT_PTR CMyPropertySheet::DoModal(HWND owner) {
+    // Registered here rather than at start: the program starts into the tray, and most
+    // starts never open the main window.
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&controls);
     std::vector<HPROPSHEETPAGE> handles;
     for (auto& page : pages_) {
         PROPSHEETPAGEA record = page->PageRecord();

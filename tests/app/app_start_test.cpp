@@ -20,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <tlhelp32.h>
 
 #include <cstring>
 #include <functional>
@@ -123,6 +124,16 @@ public:
             seconds * 20);
         return box && ::PostMessageA(box, WM_COMMAND, button, 0);
     }
+    // Whether a module of this file name is loaded into the process.
+    bool HasModule(const char* name) {
+        unique_handle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, info_.dwProcessId));
+        if (snapshot.get() == INVALID_HANDLE_VALUE) return false;
+        MODULEENTRY32 module{};
+        module.dwSize = sizeof module;
+        for (BOOL more = ::Module32First(snapshot.get(), &module); more; more = ::Module32Next(snapshot.get(), &module))
+            if (lstrcmpiA(module.szModule, name) == 0) return true;
+        return false;
+    }
     bool Exited(DWORD milliseconds) { return ::WaitForSingleObject(info_.hProcess, milliseconds) == WAIT_OBJECT_0; }
     DWORD ExitCode() {
         DWORD code = 0x5A5A;
@@ -202,6 +213,37 @@ TEST_F(ProgramStartTest, FirstStartWritesDefaultsAndASecondCopyEndsAtOnceWithout
         << "the first run scans at start, and the frame closes only after that scan";
     EXPECT_TRUE(first.Exited(10000));
     EXPECT_EQ(0u, first.ExitCode());
+}
+
+// A start that shows nothing needs neither the common controls nor the network: comctl32,
+// WinInet and Winsock are loaded when a window, an update or a mail first needs them.
+TEST_F(ProgramStartTest, AStartIntoTheTrayLeavesTheWindowAndNetworkLibrariesUnloaded) {
+    AppSettings quiet = DefaultAppSettings();
+    quiet.AutoScan = 0;
+    quiet.TimedScanning = 0;
+    ASSERT_TRUE(SaveSettings(quiet));
+    ASSERT_TRUE(SetDword(kProductKey, "Installed", 1));
+    TolvaneProcess program;
+    HWND frame = program.Window(kMainFrameClass);
+    ASSERT_NE(nullptr, frame) << "exit code " << program.ExitCode();
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(::SendMessageTimeoutA(frame, WM_NULL, 0, 0, SMTO_BLOCK, 10000, &answer)) << "start-up is over";
+    EXPECT_TRUE(program.HasModule("kwreng32.dll")) << "both engines are created at start";
+    EXPECT_TRUE(program.HasModule("hyseng32.dll"));
+    for (const char* later : {"comctl32.dll", "wininet.dll", "ws2_32.dll"})
+        EXPECT_FALSE(program.HasModule(later)) << later;
+
+    ::PostMessageA(frame, WM_COMMAND, ID_OPEN, 0);
+    HWND sheet = program.TitledWindow("Tolvane v3.5");
+    ASSERT_NE(nullptr, sheet) << "the main window opens";
+    EXPECT_TRUE(program.HasModule("comctl32.dll"));
+    HWND page = reinterpret_cast<HWND>(::SendMessageA(sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+    char className[64] = {};
+    ::GetClassNameA(::GetDlgItem(page, IDC_RESULT_LIST), className, sizeof className);
+    EXPECT_STREQ(WC_LISTVIEWA, className) << "the Detect/Remove page has its list";
+    ::PostMessageA(sheet, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(sheet, IDOK)));
+    EXPECT_TRUE(program.Exited(10000)) << "Quit ends the program";
+    EXPECT_EQ(0u, program.ExitCode());
 }
 
 TEST_F(ProgramStartTest, DiagnosticSwitchWritesTheInfoFileAndStartUpGoesOn) {
