@@ -7,8 +7,12 @@
 function(tolvane_idl name idl)
   set(out ${CMAKE_CURRENT_BINARY_DIR})
   set(src ${CMAKE_CURRENT_SOURCE_DIR}/${idl})
-  set(widl_flags --win32 -I/usr/include/wine/wine/windows -I/usr/include/wine/windows
-      -L/usr/lib/i386-linux-gnu/wine/i386-windows -L/usr/lib/wine/i386-windows)
+  if(TOLVANE_EDITION EQUAL 64)
+    set(widl_flags --win64 -L/usr/lib/x86_64-linux-gnu/wine/x86_64-windows -L/usr/lib/wine/x86_64-windows)
+  else()
+    set(widl_flags --win32 -L/usr/lib/i386-linux-gnu/wine/i386-windows -L/usr/lib/wine/i386-windows)
+  endif()
+  list(APPEND widl_flags -I/usr/include/wine/wine/windows -I/usr/include/wine/windows)
   add_custom_command(
     OUTPUT ${out}/${name}.h ${out}/${name}_i.c ${out}/${name}.tlb
     COMMAND ${WIDL_EXECUTABLE} ${widl_flags} -h -H ${out}/${name}.h ${src}
@@ -45,7 +49,7 @@ function(tolvane_add_test)
   set(fixtures wineprefix ${T_FIXTURES})
   set_tests_properties(${T_NAME} PROPERTIES
     FIXTURES_REQUIRED "${fixtures}"
-    ENVIRONMENT "TOLVANE_PREFIX=${TOLVANE_PREFIX};TOLVANE_BUILD=${CMAKE_BINARY_DIR};TOLVANE_SOURCE=${CMAKE_SOURCE_DIR}"
+    ENVIRONMENT "${TOLVANE_TEST_ENV};TOLVANE_BUILD=${CMAKE_BINARY_DIR};TOLVANE_SOURCE=${CMAKE_SOURCE_DIR}"
     TIMEOUT 300)
   if(T_LOCK)
     set_tests_properties(${T_NAME} PROPERTIES RESOURCE_LOCK "${T_LOCK}")
@@ -59,7 +63,7 @@ function(tolvane_add_test)
               /v Version /t REG_SZ /d win98 /f)
     set_tests_properties(${T_NAME}_as_win98 PROPERTIES
       FIXTURES_SETUP win98_${T_NAME} FIXTURES_REQUIRED wineprefix
-      ENVIRONMENT "TOLVANE_PREFIX=${TOLVANE_PREFIX}")
+      ENVIRONMENT "${TOLVANE_TEST_ENV}")
   endif()
 endfunction()
 
@@ -82,10 +86,22 @@ function(tolvane_delay_load dll)
   set(def ${CMAKE_SOURCE_DIR}/cmake/delay-load/${dll}.def)
   set(dir ${CMAKE_BINARY_DIR}/delay-load)
   set(lib ${dir}/lib${dll}_delayed.a)
+  # The lists name the functions as the 32-bit edition links them (stdcall, NAME@BYTES).
+  # x86-64 has one calling convention and undecorated names: the same list without the
+  # byte counts, and the stubs' symbols without the leading underscore.
+  if(TOLVANE_EDITION EQUAL 64)
+    file(READ ${def} text)
+    string(REGEX REPLACE "@[0-9]+" "" text "${text}")
+    set(def ${dir}/${dll}.def)
+    file(WRITE ${def} "${text}")
+    set(symbol_prefix "")
+  else()
+    set(symbol_prefix "_")
+  endif()
   add_custom_command(OUTPUT ${lib}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
     COMMAND ${CMAKE_DLLTOOL} --input-def ${def} --dllname ${dll}.dll --kill-at --output-delaylib ${lib}
-    DEPENDS ${def}
+    DEPENDS ${def} ${CMAKE_SOURCE_DIR}/cmake/delay-load/${dll}.def
     COMMENT "delay-load import library of ${dll}.dll")
   add_custom_target(tolvane_delayed_${dll}_import DEPENDS ${lib})
   add_library(tolvane_delayed_${dll} INTERFACE)
@@ -94,8 +110,12 @@ function(tolvane_delay_load dll)
   # A call through a dllimport declaration names only the function's pointer (__imp_),
   # and ld then drops the member's stub that the pointer starts out at: the call would
   # jump to zero. Naming each stub as undefined keeps them all.
-  file(STRINGS ${def} functions REGEX "^[A-Za-z_][A-Za-z0-9_]*@[0-9]+$")
+  file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/delay-load/${dll}.def functions REGEX "^[A-Za-z_][A-Za-z0-9_]*@[0-9]+$")
   foreach(function IN LISTS functions)
-    target_link_options(tolvane_delayed_${dll} INTERFACE "LINKER:--undefined=_${function}")
+    if(TOLVANE_EDITION EQUAL 64)
+      string(REGEX REPLACE "@[0-9]+$" "" function "${function}")
+    endif()
+    target_link_options(tolvane_delayed_${dll} INTERFACE "LINKER:--undefined=${symbol_prefix}${function}")
   endforeach()
 endfunction()
+

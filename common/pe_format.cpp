@@ -26,17 +26,26 @@ std::uint16_t Read16(const std::uint8_t* p) {
 
 void Write16(std::uint8_t* p, std::uint16_t v) { std::memcpy(p, &v, sizeof v); }
 
+// Base relocation entry types: 0 pads a block, 1 to 4 are PE32's, 10 is PE32+'s.
+constexpr unsigned kRelocationDir64 = 10;
+
 bool ApplyBlock(std::uint8_t* image, std::size_t imageSize, std::uint32_t page,
-                const std::uint8_t* entries, std::size_t count, std::uint32_t delta) {
+                const std::uint8_t* entries, std::size_t count, std::uint64_t wideDelta) {
+    const auto delta = static_cast<std::uint32_t>(wideDelta);
     for (std::size_t i = 0; i < count; ++i) {
         std::uint16_t entry = Read16(entries + 2 * i);
         unsigned type = entry >> 12;
         std::uint64_t target = std::uint64_t(page) + (entry & 0x0FFF);
         if (type == 0) continue;
-        std::size_t width = type == 3 ? 4 : 2;
-        if (type > 4 || !InBounds(imageSize, target, width)) return false;
+        std::size_t width = type == kRelocationDir64 ? 8 : type == 3 ? 4 : 2;
+        if ((type > 4 && type != kRelocationDir64) || !InBounds(imageSize, target, width)) return false;
         std::uint8_t* p = image + target;
-        if (type == 1) {
+        if (type == kRelocationDir64) {
+            std::uint64_t v;
+            std::memcpy(&v, p, 8);
+            v += wideDelta;
+            std::memcpy(p, &v, 8);
+        } else if (type == 1) {
             Write16(p, std::uint16_t(Read16(p) + (delta >> 16)));
         } else if (type == 2) {
             Write16(p, std::uint16_t(Read16(p) + (delta & 0xFFFF)));
@@ -56,30 +65,62 @@ bool ApplyBlock(std::uint8_t* image, std::size_t imageSize, std::uint32_t page,
 }
 
 bool BindDescriptor(std::uint8_t* image, std::size_t size, ImportDescriptor& descriptor,
-                    ImportResolver& resolver) {
+                    ImportResolver& resolver, bool pe32Plus) {
     const char* moduleName = StringAt(image, size, descriptor.name);
     std::uintptr_t module = moduleName ? resolver.Module(moduleName) : 0;
     if (!module) return false;
     if (descriptor.timeDateStamp != 0) return true;  // bound at link time: left as it is
     descriptor.forwarderChain = static_cast<std::uint32_t>(module);
     descriptor.timeDateStamp = static_cast<std::uint32_t>(std::time(nullptr));
+    const std::size_t width = pe32Plus ? 8 : 4;
+    const std::uint64_t ordinalFlag = pe32Plus ? kOrdinalFlag64 : kOrdinalFlag;
     for (std::uint64_t i = 0;; ++i) {
-        std::uint64_t lookup = descriptor.lookupTable + 4 * i, slot = descriptor.addressTable + 4 * i;
-        if (!InBounds(size, lookup, 4) || !InBounds(size, slot, 4)) return false;
-        std::uint32_t entry;
-        std::memcpy(&entry, image + lookup, 4);
+        std::uint64_t lookup = descriptor.lookupTable + width * i, slot = descriptor.addressTable + width * i;
+        if (!InBounds(size, lookup, width) || !InBounds(size, slot, width)) return false;
+        std::uint64_t entry = 0;
+        std::memcpy(&entry, image + lookup, width);  // little-endian: the low bytes first
         if (entry == 0) return true;
         std::uintptr_t address;
-        if (entry & kOrdinalFlag) {
+        if (entry & ordinalFlag) {
             address = resolver.Procedure(module, nullptr, static_cast<std::uint16_t>(entry & 0xFFFF));
         } else {
-            const char* name = StringAt(image, size, entry + 2);  // after the 2-byte hint
+            // A name entry is a 31-bit RVA of the hint and name, in either kind.
+            if (entry > 0x7FFFFFFFu) return false;
+            const char* name = StringAt(image, size, static_cast<std::uint32_t>(entry) + 2);  // after the 2-byte hint
             address = name ? resolver.Procedure(module, name, 0) : 0;
         }
         if (!address) return false;
-        std::uint32_t value = static_cast<std::uint32_t>(address);
-        std::memcpy(image + slot, &value, 4);
+        std::uint64_t value = address;
+        if (width == 4 && value > 0xFFFFFFFFu) return false;
+        std::memcpy(image + slot, &value, width);
     }
+}
+
+// The fields of either optional header that the readers use.
+template <typename Header>
+OptionalFields FieldsOf(const Header& header) {
+    OptionalFields fields{};
+    fields.magic = header.magic;
+    fields.addressOfEntryPoint = header.addressOfEntryPoint;
+    fields.imageBase = header.imageBase;
+    fields.sizeOfImage = header.sizeOfImage;
+    fields.sizeOfHeaders = header.sizeOfHeaders;
+    fields.numberOfRvaAndSizes = header.numberOfRvaAndSizes;
+    std::memcpy(fields.dataDirectory, header.dataDirectory, sizeof fields.dataDirectory);
+    return fields;
+}
+
+// Reads an optional header of the kind `Header` that may declare fewer than 16 directories.
+// All the bytes it claims must be there, even when no section follows to show it.
+template <typename Header>
+bool ReadOptional(const std::uint8_t* bytes, std::size_t size, std::uint64_t at, std::uint16_t declaredSize,
+                  OptionalFields& out) {
+    Header header{};
+    std::size_t optionalBytes = std::min<std::size_t>(declaredSize, sizeof(Header));
+    if (optionalBytes < offsetof(Header, dataDirectory) || !InBounds(size, at, declaredSize)) return false;
+    std::memcpy(&header, bytes + at, optionalBytes);
+    out = FieldsOf(header);
+    return true;
 }
 
 }  // namespace
@@ -94,14 +135,14 @@ std::optional<PeLayout> ReadPeLayout(const std::uint8_t* bytes, std::size_t size
     at += sizeof signature;
     if (!ReadAt(bytes, size, at, layout.file)) return std::nullopt;
     at += sizeof(FileHeader);
-    // The optional header may declare fewer than 16 directories; the missing ones are zero.
-    // All the bytes it claims must be there, even when no section follows to show it.
-    std::size_t optionalBytes = std::min<std::size_t>(layout.file.sizeOfOptionalHeader, sizeof(OptionalHeader32));
-    if (optionalBytes < offsetof(OptionalHeader32, dataDirectory) ||
-        !InBounds(size, at, layout.file.sizeOfOptionalHeader))
-        return std::nullopt;
-    std::memcpy(&layout.optional, bytes + at, optionalBytes);
-    if (layout.optional.magic != kOptionalMagic32) return std::nullopt;
+    std::uint16_t magic;
+    if (!ReadAt(bytes, size, at, magic)) return std::nullopt;
+    std::uint16_t declaredSize = layout.file.sizeOfOptionalHeader;
+    bool read = magic == kOptionalMagic32   ? ReadOptional<OptionalHeader32>(bytes, size, at, declaredSize, layout.optional)
+                : magic == kOptionalMagic64 ? ReadOptional<OptionalHeader64>(bytes, size, at, declaredSize, layout.optional)
+                                            : false;
+    if (!read) return std::nullopt;
+    // The missing directories are zero.
     std::uint32_t declared = layout.optional.numberOfRvaAndSizes;
     for (std::uint32_t i = declared; i < 16; ++i) layout.optional.dataDirectory[i] = {};
     at += layout.file.sizeOfOptionalHeader;
@@ -127,14 +168,15 @@ bool CopySections(std::uint8_t* image, std::size_t imageSize, const std::uint8_t
     return true;
 }
 
-bool BindImports(std::uint8_t* image, std::size_t size, const DataDirectory& dir, ImportResolver& resolver) {
+bool BindImports(std::uint8_t* image, std::size_t size, const DataDirectory& dir, ImportResolver& resolver,
+                 bool pe32Plus) {
     if (dir.size == 0) return true;
     for (std::uint64_t at = dir.virtualAddress;; at += sizeof(ImportDescriptor)) {
         if (!InBounds(size, at, sizeof(ImportDescriptor))) return false;
         ImportDescriptor descriptor;
         std::memcpy(&descriptor, image + at, sizeof descriptor);
         if (descriptor.lookupTable == 0) return true;
-        if (!BindDescriptor(image, size, descriptor, resolver)) return false;
+        if (!BindDescriptor(image, size, descriptor, resolver, pe32Plus)) return false;
         std::memcpy(image + at, &descriptor, sizeof descriptor);
     }
 }
@@ -142,7 +184,7 @@ bool BindImports(std::uint8_t* image, std::size_t size, const DataDirectory& dir
 bool HasAllDirectories(const PeLayout& layout) { return layout.optional.numberOfRvaAndSizes >= 16; }
 
 bool ApplyRelocations(std::uint8_t* image, std::size_t imageSize, std::uint32_t rva,
-                      std::uint32_t size, std::uint32_t delta) {
+                      std::uint32_t size, std::uint64_t delta) {
     if (!InBounds(imageSize, rva, size)) return false;
     const std::uint8_t* directory = image + rva;
     std::size_t at = 0;

@@ -1,5 +1,6 @@
-// The parts of the 32-bit PE image format that the private module loader and the
-// export repair read: headers, sections, exports, base relocations. Everything here works
+// The parts of the PE image format, 32-bit (PE32) and 64-bit (PE32+), that the private
+// module loader, the export repair and the checks of scanned files read: headers,
+// sections, imports, exports, base relocations. Everything here works
 // on bytes and calls no Win32 function, so a damaged or hostile image is tested on bytes.
 #pragma once
 
@@ -57,6 +58,31 @@ struct OptionalHeader32 {
     DataDirectory dataDirectory[16];
 };
 
+// PE32+: no baseOfData, and the image base and the stack and heap sizes are 8 bytes.
+struct OptionalHeader64 {
+    std::uint16_t magic;            // 0x20B
+    std::uint8_t linkerVersion[2];
+    std::uint32_t sizeOfCode;
+    std::uint32_t sizeOfInitializedData;
+    std::uint32_t sizeOfUninitializedData;
+    std::uint32_t addressOfEntryPoint;
+    std::uint32_t baseOfCode;
+    std::uint64_t imageBase;
+    std::uint32_t sectionAlignment;
+    std::uint32_t fileAlignment;
+    std::uint16_t versions[6];
+    std::uint32_t win32VersionValue;
+    std::uint32_t sizeOfImage;
+    std::uint32_t sizeOfHeaders;
+    std::uint32_t checkSum;
+    std::uint16_t subsystem;
+    std::uint16_t dllCharacteristics;
+    std::uint64_t stackAndHeapSizes[4];
+    std::uint32_t loaderFlags;
+    std::uint32_t numberOfRvaAndSizes;
+    DataDirectory dataDirectory[16];
+};
+
 struct SectionHeader {
     char name[8];
     std::uint32_t virtualSize;
@@ -101,6 +127,9 @@ struct RelocationBlockHeader {
 static_assert(sizeof(DosHeader) == 64, "DOS header is 64 bytes");
 static_assert(sizeof(FileHeader) == 20, "file header is 20 bytes");
 static_assert(sizeof(OptionalHeader32) == 224, "32-bit optional header with 16 directories");
+static_assert(sizeof(OptionalHeader64) == 240, "64-bit optional header with 16 directories");
+static_assert(offsetof(OptionalHeader32, sizeOfImage) == offsetof(OptionalHeader64, sizeOfImage),
+              "both kinds keep the image size at the same place");
 static_assert(sizeof(SectionHeader) == 40, "section header is 40 bytes");
 static_assert(sizeof(ImportDescriptor) == 20, "import descriptor is 20 bytes");
 static_assert(sizeof(ExportDirectory) == 40, "export directory is 40 bytes");
@@ -109,21 +138,42 @@ static_assert(sizeof(RelocationBlockHeader) == 8, "relocation block header is 8 
 constexpr std::uint16_t kDosMagic = 0x5A4D;           // "MZ"
 constexpr std::uint32_t kPeSignature = 0x00004550;    // "PE\0\0"
 constexpr std::uint16_t kOptionalMagic32 = 0x10B;
+constexpr std::uint16_t kOptionalMagic64 = 0x20B;
+constexpr std::uint16_t kMachineI386 = 0x14C;
+constexpr std::uint16_t kMachineAmd64 = 0x8664;
 constexpr std::uint16_t kFileIsDll = 0x2000;
 constexpr std::uint32_t kOrdinalFlag = 0x80000000;
+constexpr std::uint64_t kOrdinalFlag64 = 0x8000000000000000ull;
 
 enum DirectoryIndex : unsigned { kExportDirectory = 0, kImportDirectory = 1, kRelocationDirectory = 5 };
+
+// What the readers use of either kind of optional header, the image base widened.
+struct OptionalFields {
+    std::uint16_t magic;            // kOptionalMagic32 or kOptionalMagic64
+    std::uint32_t addressOfEntryPoint;
+    std::uint64_t imageBase;
+    std::uint32_t sizeOfImage;
+    std::uint32_t sizeOfHeaders;
+    std::uint32_t numberOfRvaAndSizes;
+    DataDirectory dataDirectory[16];  // those past numberOfRvaAndSizes read as zero
+};
 
 // Headers of an image, in a file or in memory: both keep them at offset 0.
 struct PeLayout {
     FileHeader file;
-    OptionalHeader32 optional;      // directories past numberOfRvaAndSizes read as zero
+    OptionalFields optional;
     std::vector<SectionHeader> sections;
+
+    bool IsPe32Plus() const { return optional.magic == kOptionalMagic64; }
 };
 
 // Fails unless the bytes start with "MZ", hold "PE\0\0" where the DOS header points and
-// a 32-bit optional header, and the whole section table lies inside them.
+// a 32-bit or 64-bit optional header, and the whole section table lies inside them.
 std::optional<PeLayout> ReadPeLayout(const std::uint8_t* bytes, std::size_t size);
+
+// The kind of image this program's own modules are: PE32+ in the 64-bit edition.
+constexpr std::uint16_t kNativeOptionalMagic = sizeof(void*) == 8 ? kOptionalMagic64 : kOptionalMagic32;
+constexpr std::uint16_t kNativeMachine = sizeof(void*) == 8 ? kMachineAmd64 : kMachineI386;
 
 // True when the image declares all 16 data directories, as the loader and the export
 // lookup require.
@@ -148,15 +198,18 @@ protected:
 // Binds the imports of the directory `dir` in a mapped image: walks the descriptors to one
 // whose lookup table is zero; a descriptor with a time stamp is bound already and stays,
 // any other gets the module in its forwarder chain, the time in its stamp and each lookup
-// entry's address in its import address table. Fails on a module or entry not found and
-// on any table that reaches outside the image.
-bool BindImports(std::uint8_t* image, std::size_t size, const DataDirectory& dir, ImportResolver& resolver);
+// entry's address in its import address table. Lookup and address entries are 4 bytes in
+// a PE32 image and 8 in a PE32+ one (`pe32Plus`). Fails on a module or entry not found, on
+// an address that does not fit an entry, and on any table that reaches outside the image.
+bool BindImports(std::uint8_t* image, std::size_t size, const DataDirectory& dir, ImportResolver& resolver,
+                 bool pe32Plus);
 
 // Applies the base relocations of the directory at `rva` to a mapped image moved by
-// `delta`. Fails on an unknown entry type or on an entry or block that reaches outside the
-// image; the blocks end at one whose page address is zero or at the end of the directory.
+// `delta` (modulo 2^64; a PE32 image's 32-bit fields take its low half). Fails on an
+// unknown entry type or on an entry or block that reaches outside the image; the blocks
+// end at one whose page address is zero or at the end of the directory.
 bool ApplyRelocations(std::uint8_t* image, std::size_t imageSize, std::uint32_t rva,
-                      std::uint32_t size, std::uint32_t delta);
+                      std::uint32_t size, std::uint64_t delta);
 
 // Memory protection for a section's characteristics; 0 when it asks for neither read,
 // write nor execute.

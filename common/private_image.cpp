@@ -59,8 +59,10 @@ bool PrivateImage::Load(const char* path) {
 
 bool PrivateImage::Build(const std::uint8_t* file, std::size_t fileSize) {
     auto layout = ReadPeLayout(file, fileSize);
-    if (!layout || layout->optional.sizeOfImage == 0) return false;
-    const OptionalHeader32& optional = layout->optional;
+    // Only an image of this process's own kind can be called into.
+    if (!layout || layout->optional.sizeOfImage == 0 || layout->optional.magic != kNativeOptionalMagic)
+        return false;
+    const OptionalFields& optional = layout->optional;
     // Executable from the start: the entry point runs before the sections get their own
     // protection, and a system that enforces execute rights would fault on read-write pages.
     void* preferred = reinterpret_cast<void*>(static_cast<std::uintptr_t>(optional.imageBase));
@@ -74,9 +76,9 @@ bool PrivateImage::Build(const std::uint8_t* file, std::size_t fileSize) {
     std::size_t size = optional.sizeOfImage;
     SystemImports imports;
     if (!CopySections(image, size, file, fileSize, *layout) || !HasAllDirectories(*layout) ||
-        !BindImports(image, size, optional.dataDirectory[kImportDirectory], imports))
+        !BindImports(image, size, optional.dataDirectory[kImportDirectory], imports, layout->IsPe32Plus()))
         return false;
-    std::uint32_t delta = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(image)) - optional.imageBase;
+    std::uint64_t delta = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(image)) - optional.imageBase;
     const DataDirectory& relocations = optional.dataDirectory[kRelocationDirectory];
     if (delta != 0 && relocations.size != 0 &&
         !ApplyRelocations(image, size, relocations.virtualAddress, relocations.size, delta))

@@ -11,7 +11,9 @@ namespace tolvane {
 
 namespace {
 
-static_assert(sizeof(PROCESSENTRY32) == 296, "Toolhelp32 process record of 9x and NT");
+// Toolhelp32's process record: 296 bytes on 9x, NT and every 32-bit process; 304 bytes in
+// a 64-bit process, where th32DefaultHeapID is pointer-sized.
+static_assert(sizeof(PROCESSENTRY32) == (sizeof(void*) == 8 ? 304 : 296), "Toolhelp32 process record");
 
 constexpr DWORD kFirstIdCount = 255;
 // A ceiling far above any real process count, so a misbehaving EnumProcesses that always

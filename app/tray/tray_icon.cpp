@@ -14,9 +14,10 @@ const UINT g_taskbarCreated = ::RegisterWindowMessageA("TaskbarCreated");
 
 NotifyIconCall g_notifyIcon = nullptr;
 
-// The record of the first shells (Windows 95 and NT 4): 88 bytes with a 64-byte tip.
-// Every later shell accepts it.
-constexpr DWORD kNotifyIconRecordSize = 88;
+// The record of the first shells (Windows 95 and NT 4), with a 64-byte tip: 88 bytes in a
+// 32-bit program, 104 in a 64-bit one (the window and icon handles are 8 bytes there and
+// aligned). Every later shell accepts it.
+constexpr DWORD kNotifyIconRecordSize = sizeof(void*) == 8 ? 104 : 88;
 constexpr std::size_t kTipSize = 64;
 static_assert(offsetof(NOTIFYICONDATAA, szTip) + kTipSize == kNotifyIconRecordSize);
 

@@ -14,7 +14,6 @@ namespace tolvane {
 
 namespace {
 
-constexpr std::uint16_t kMachineI386 = 0x14C;
 // The engine modules are a few hundred kilobytes; a file past this is no module of ours
 // and is not read into memory.
 constexpr std::uint64_t kMaxModuleBytes = 64ull * 1024 * 1024;
@@ -92,7 +91,7 @@ bool ReadsAsSignatureFile(HANDLE file, bool privacy) {
 
 bool IsPluginModuleImage(const std::uint8_t* bytes, std::size_t size) {
     std::optional<PeLayout> layout = ReadPeLayout(bytes, size);
-    if (!layout || layout->file.machine != kMachineI386 || !(layout->file.characteristics & kFileIsDll))
+    if (!layout || layout->file.machine != kNativeMachine || layout->optional.magic != kNativeOptionalMagic || !(layout->file.characteristics & kFileIsDll))
         return false;
     // A cut download ends inside some section's data.
     for (const SectionHeader& section : layout->sections)
