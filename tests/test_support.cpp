@@ -1,5 +1,8 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -102,6 +105,26 @@ std::string ModuleDirectory() {
     DWORD n = ::GetModuleFileNameA(nullptr, buffer, sizeof buffer);
     std::string path(buffer, n);
     return path.substr(0, path.find_last_of('\\'));
+}
+
+std::vector<std::uint8_t> EditionFixture(const std::string& name) {
+    return ReadBytes(ModuleDirectory() + "\\fixtures\\editions\\" + name);
+}
+
+void ExpectSameAsEditionFixture(const std::string& name, const std::vector<std::uint8_t>& produced) {
+    char folder[MAX_PATH];
+    DWORD n = ::GetEnvironmentVariableA("TOLVANE_WRITE_EDITION_FIXTURES", folder, sizeof folder);
+    if (n > 0 && n < sizeof folder) {
+        std::string path = std::string(folder) + "\\" + name;
+        ADD_FAILURE() << (WriteBytes(path, produced) ? "wrote the fixture " : "could not write ") << path;
+        return;
+    }
+    std::vector<std::uint8_t> fixture = EditionFixture(name);
+    ASSERT_FALSE(fixture.empty()) << "no fixture " << name << " beside the test program";
+    EXPECT_EQ(fixture.size(), produced.size()) << name;
+    auto mismatch = std::mismatch(fixture.begin(), fixture.end(), produced.begin(), produced.end());
+    EXPECT_TRUE(mismatch.first == fixture.end() && mismatch.second == produced.end())
+        << name << " differs from the other edition's at byte " << (mismatch.first - fixture.begin());
 }
 
 }  // namespace tolvane::test

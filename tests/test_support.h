@@ -44,4 +44,14 @@ bool SamePath(const std::string& a, const std::string& b);  // ignoring case
 std::string CurrentDirectory();
 std::string ModuleDirectory();  // folder of the running test program
 
+// Files that both editions write alike (the diagnostic dump, a quarantine file), kept in
+// tests/fixtures/editions/ as the 32-bit edition wrote them: each edition's tests check
+// that they write these very bytes and read them back, so a file one edition writes is
+// one the other reads. The build copies them beside the test programs.
+std::vector<std::uint8_t> EditionFixture(const std::string& name);
+// Fails the calling test unless `produced` is the fixture `name` byte for byte. With
+// TOLVANE_WRITE_EDITION_FIXTURES naming a folder, writes `produced` there instead and
+// still fails, so that a run which makes fixtures never passes as one that checks them.
+void ExpectSameAsEditionFixture(const std::string& name, const std::vector<std::uint8_t>& produced);
+
 }  // namespace tolvane::test

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <string>
@@ -29,8 +30,9 @@ T Get(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     return value;
 }
 
-// A mapped image of kImageSize bytes: headers with one section and 16 directories.
-std::vector<std::uint8_t> MappedImage(std::uint32_t directories = 16) {
+// A mapped image of kImageSize bytes: the headers with `optional` and one section.
+template <typename Optional>
+std::vector<std::uint8_t> ImageWith(std::uint16_t machine, const Optional& optional, const char* sectionName) {
     std::vector<std::uint8_t> bytes(kImageSize);
     DosHeader dos{};
     dos.magic = kDosMagic;
@@ -38,25 +40,75 @@ std::vector<std::uint8_t> MappedImage(std::uint32_t directories = 16) {
     Put(bytes, 0, dos);
     Put(bytes, kNtOffset, kPeSignature);
     FileHeader file{};
-    file.machine = 0x14C;
+    file.machine = machine;
     file.numberOfSections = 1;
-    file.sizeOfOptionalHeader = sizeof(OptionalHeader32);
+    file.sizeOfOptionalHeader = sizeof optional;
     file.characteristics = 0x2102;
     Put(bytes, kNtOffset + 4, file);
+    Put(bytes, kNtOffset + 4 + sizeof file, optional);
+    SectionHeader section{};
+    std::memcpy(section.name, sectionName, std::strlen(sectionName));
+    section.virtualAddress = 0x1000;
+    section.sizeOfRawData = 0x2000;
+    section.characteristics = 0xC0000040;
+    Put(bytes, kNtOffset + 4 + sizeof file + sizeof optional, section);
+    return bytes;
+}
+
+// A 32-bit image with 16 directories (or fewer).
+std::vector<std::uint8_t> MappedImage(std::uint32_t directories = 16) {
     OptionalHeader32 optional{};
     optional.magic = kOptionalMagic32;
     optional.imageBase = 0x400000;
     optional.sizeOfImage = kImageSize;
     optional.sizeOfHeaders = 0x200;
     optional.numberOfRvaAndSizes = directories;
-    Put(bytes, kNtOffset + 4 + sizeof file, optional);
-    SectionHeader section{};
-    std::memcpy(section.name, ".data", 5);
-    section.virtualAddress = 0x1000;
-    section.sizeOfRawData = 0x2000;
-    section.characteristics = 0xC0000040;
-    Put(bytes, kNtOffset + 4 + sizeof file + sizeof optional, section);
-    return bytes;
+    return ImageWith(kMachineI386, optional, ".data");
+}
+
+// The same image as a 64-bit one: a PE32+ optional header (240 bytes) before the section.
+std::vector<std::uint8_t> MappedImage64() {
+    OptionalHeader64 optional{};
+    optional.magic = kOptionalMagic64;
+    optional.addressOfEntryPoint = 0x1080;
+    optional.imageBase = 0x180000000ull;
+    optional.sizeOfImage = kImageSize;
+    optional.sizeOfHeaders = 0x200;
+    optional.numberOfRvaAndSizes = 16;
+    optional.dataDirectory[kImportDirectory] = {0x2000, 0x28};
+    return ImageWith(kMachineAmd64, optional, ".plugins");
+}
+
+// Addresses above 4 GiB, where a 64-bit process has its system DLLs; a 32-bit process has
+// none up there.
+constexpr std::uint64_t kHighBase = sizeof(std::uintptr_t) == 8 ? 0x7FF800000000ull : 0x7F000000ull;
+
+// Hands out fixed addresses from kHighBase when `high`, and counts what it was asked.
+class FixedImports final : public ImportResolver {
+public:
+    explicit FixedImports(bool high) : base_(high ? kHighBase : 0x70000000ull) {}
+    std::uintptr_t Module(const char* name) override { return static_cast<std::uintptr_t>(base_); }
+    std::uintptr_t Procedure(std::uintptr_t module, const char* name, std::uint16_t ordinal) override {
+        names.push_back(name ? name : "#" + std::to_string(ordinal));
+        return static_cast<std::uintptr_t>(base_ + 0x100 * names.size());
+    }
+    std::vector<std::string> names;
+
+private:
+    std::uint64_t base_;
+};
+
+// One import descriptor at 0x2000 for "kernel32.dll" whose lookup table at 0x2100 holds
+// `entries` of `width` bytes (names as hint/name RVAs, ordinals with the top bit set).
+void AddImports(std::vector<std::uint8_t>& image, std::size_t width, const std::vector<std::uint64_t>& entries) {
+    ImportDescriptor descriptor{};
+    descriptor.lookupTable = 0x2100;
+    descriptor.name = 0x2300;
+    descriptor.addressTable = 0x2200;
+    Put(image, 0x2000, descriptor);
+    std::memcpy(image.data() + 0x2300, "kernel32.dll", 13);
+    Put(image, 0x2402, std::array<char, 12>{"ExitProcess"});
+    for (std::size_t i = 0; i < entries.size(); ++i) std::memcpy(image.data() + 0x2100 + width * i, &entries[i], width);
 }
 
 constexpr std::size_t kDirectoryAt = kNtOffset + 4 + sizeof(FileHeader) + offsetof(OptionalHeader32, dataDirectory);
@@ -104,9 +156,9 @@ TEST(PeLayout, AcceptsA32BitImageAndRejectsDamagedHeaders) {
     auto noPe = good;
     noPe[kNtOffset + 2] = 1;  // "PE" must be followed by two zero bytes
     EXPECT_FALSE(ReadPeLayout(noPe.data(), noPe.size()));
-    auto pe64 = good;
-    Put(pe64, kNtOffset + 24, std::uint16_t(0x20B));
-    EXPECT_FALSE(ReadPeLayout(pe64.data(), pe64.size()));
+    auto rom = good;
+    Put(rom, kNtOffset + 24, std::uint16_t(0x107));
+    EXPECT_FALSE(ReadPeLayout(rom.data(), rom.size()));
     auto farHeader = good;
     Put(farHeader, 0x3C, std::uint32_t(0xFFFFFFF0));
     EXPECT_FALSE(ReadPeLayout(farHeader.data(), farHeader.size()));
@@ -119,6 +171,61 @@ TEST(PeLayout, AcceptsA32BitImageAndRejectsDamagedHeaders) {
     EXPECT_TRUE(ReadPeLayout(noSections.data(), headersEnd));
     Put(noSections, kNtOffset + 4 + offsetof(FileHeader, sizeOfOptionalHeader), std::uint16_t(225));
     EXPECT_FALSE(ReadPeLayout(noSections.data(), headersEnd));
+}
+
+TEST(PeLayout, Reads64BitImagesByTheirOwnHeader) {
+    auto image = MappedImage64();
+    auto layout = ReadPeLayout(image.data(), image.size());
+    ASSERT_TRUE(layout.has_value());
+    EXPECT_TRUE(layout->IsPe32Plus());
+    EXPECT_EQ(kMachineAmd64, layout->file.machine);
+    EXPECT_EQ(0x180000000ull, layout->optional.imageBase);
+    EXPECT_EQ(0x1080u, layout->optional.addressOfEntryPoint);
+    EXPECT_EQ(kImageSize, layout->optional.sizeOfImage);
+    EXPECT_EQ(0x2000u, layout->optional.dataDirectory[kImportDirectory].virtualAddress);
+    ASSERT_EQ(1u, layout->sections.size());
+    EXPECT_EQ(0, std::memcmp(".plugins", layout->sections[0].name, 8)) << "section table after 240 bytes";
+    EXPECT_FALSE(ReadPeLayout(MappedImage().data(), kImageSize)->IsPe32Plus());
+
+    // Cut inside the 64-bit header, which a 32-bit reading would have taken whole.
+    EXPECT_FALSE(ReadPeLayout(image.data(), kNtOffset + 4 + 20 + 230));
+    auto tooShort = image;
+    Put(tooShort, kNtOffset + 4 + offsetof(FileHeader, sizeOfOptionalHeader), std::uint16_t(100));
+    EXPECT_FALSE(ReadPeLayout(tooShort.data(), tooShort.size())) << "no room for its own fields";
+}
+
+TEST(Imports, EntriesAreFourBytesInPe32AndEightInPe32Plus) {
+    // PE32+: the ordinal flag is the top bit of 8 bytes; addresses above 4 GiB fit.
+    auto wide = MappedImage64();
+    AddImports(wide, 8, {0x2400, kOrdinalFlag64 | 7});
+    FixedImports high(true);
+    ASSERT_TRUE(BindImports(wide.data(), wide.size(), DataDirectory{0x2000, 0x28}, high, true));
+    EXPECT_EQ((std::vector<std::string>{"ExitProcess", "#7"}), high.names);
+    EXPECT_EQ(kHighBase + 0x100, Get<std::uint64_t>(wide, 0x2200));
+    EXPECT_EQ(kHighBase + 0x200, Get<std::uint64_t>(wide, 0x2208));
+    EXPECT_EQ(0u, Get<std::uint64_t>(wide, 0x2210)) << "the table ends at its zero entry";
+
+    // PE32: the same entries 4 bytes wide; an address that does not fit refuses the image.
+    auto narrow = MappedImage();
+    AddImports(narrow, 4, {0x2400, kOrdinalFlag | 7});
+    FixedImports low(false);
+    ASSERT_TRUE(BindImports(narrow.data(), narrow.size(), DataDirectory{0x2000, 0x28}, low, false));
+    EXPECT_EQ((std::vector<std::string>{"ExitProcess", "#7"}), low.names);
+    EXPECT_EQ(0x70000100u, Get<std::uint32_t>(narrow, 0x2200));
+    EXPECT_EQ(0x70000200u, Get<std::uint32_t>(narrow, 0x2204));
+    if (kHighBase > 0xFFFFFFFFu) {
+        auto unfit = MappedImage();
+        AddImports(unfit, 4, {0x2400});
+        FixedImports tooHigh(true);
+        EXPECT_FALSE(BindImports(unfit.data(), unfit.size(), DataDirectory{0x2000, 0x28}, tooHigh, false));
+    }
+
+    // A 64-bit name entry beyond 31 bits is no RVA.
+    auto bogus = MappedImage64();
+    AddImports(bogus, 8, {0x100002400ull});
+    FixedImports any(true);
+    EXPECT_FALSE(BindImports(bogus.data(), bogus.size(), DataDirectory{0x2000, 0x28}, any, true));
+    EXPECT_TRUE(any.names.empty());
 }
 
 TEST(PeLayout, DirectoriesBeyondTheDeclaredCountReadAsZero) {
@@ -146,6 +253,28 @@ TEST(Relocations, EachTypeAdjustsItsWidthByTheDelta) {
     // ((0x0040 << 16) + 0x9000 + delta + 0x8000) >> 16
     EXPECT_EQ(0x0053, Get<std::uint16_t>(image, 0x1040));
     EXPECT_EQ(0xAABBCCDDu, Get<std::uint32_t>(image, 0x1050));
+}
+
+TEST(Relocations, SixtyFourBitEntriesAdjustEightBytes) {
+    auto image = MappedImage64();
+    Put(image, 0x1030, std::uint64_t(0x0000000180001000ull));
+    Put(image, 0x1040, std::uint32_t(0x00401000));
+    AddRelocations(image, {0xA030, 0x3040});
+    const std::uint64_t delta = 0x0000700000000000ull - 0x180000000ull;
+    ASSERT_TRUE(ApplyRelocations(image.data(), image.size(), 0x2800, 12, delta));
+    EXPECT_EQ(0x0000700000001000ull, Get<std::uint64_t>(image, 0x1030));
+    EXPECT_EQ(std::uint32_t(0x00401000u + delta), Get<std::uint32_t>(image, 0x1040)) << "high-low takes the low half";
+
+    auto downward = MappedImage64();
+    Put(downward, 0x1030, std::uint64_t(0x0000000180001000ull));
+    AddRelocations(downward, {0xA030});
+    ASSERT_TRUE(ApplyRelocations(downward.data(), downward.size(), 0x2800, 10, std::uint64_t(0) - 0x100000000ull));
+    EXPECT_EQ(0x0000000080001000ull, Get<std::uint64_t>(downward, 0x1030));
+
+    auto pastEnd = MappedImage64();
+    Put(pastEnd, 0x2800, RelocationBlockHeader{kImageSize - 0x1000, 10});
+    Put(pastEnd, 0x2808, std::uint16_t(0xAFFC));  // 8 bytes from 4 before the end
+    EXPECT_FALSE(ApplyRelocations(pastEnd.data(), pastEnd.size(), 0x2800, 10, 1));
 }
 
 TEST(Relocations, HighAdjustedEntryConsumesTheNextEntry) {

@@ -67,6 +67,19 @@ TEST_F(QuarantineTest, FileMovesAsHeaderAndScrambledBlocksAndRestoresExactly) {
     EXPECT_EQ(content, ReadBytes(source)) << "restored file";
 }
 
+// The quarantine file of one edition is the other's: the program that restores it may be
+// of the other kind (a 32-bit installation replaced by a 64-bit one keeps its quarantine).
+TEST_F(QuarantineTest, QuarantineFileIsTheSameFromEitherEdition) {
+    const std::string folder = "C:\\Tolvane Editions";
+    RemoveTree(folder);
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr)) << "GetLastError " << ::GetLastError();
+    auto cleanUp = scope_exit([&] { RemoveTree(folder); });
+    ASSERT_TRUE(WriteBytes(folder + "\\sample.exe", Pattern(700)));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              QuarantineCopyFile(folder + "\\sample.exe", dir_ / "sample.exe.KWR"));
+    ExpectSameAsEditionFixture("sample.exe.KWR", ReadBytes(dir_ / "sample.exe.KWR"));
+}
+
 TEST_F(QuarantineTest, SpaceNameLaterCopyAndEmptyFile) {
     std::string spaced = dir_ / " .exe";
     ASSERT_TRUE(WriteBytes(spaced, Pattern(10)));

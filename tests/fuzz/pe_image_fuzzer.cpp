@@ -65,7 +65,7 @@ bool MayHoldHighAdjust(const std::uint8_t* image, std::size_t size, const DataDi
     return false;
 }
 
-void CheckRelocations(std::vector<std::uint8_t>& image, const PeLayout& layout, std::uint32_t delta) {
+void CheckRelocations(std::vector<std::uint8_t>& image, const PeLayout& layout, std::uint64_t delta) {
     const DataDirectory& dir = layout.optional.dataDirectory[kRelocationDirectory];
     std::vector<std::uint8_t> before = image;
     bool applied = ApplyRelocations(image.data(), image.size(), dir.virtualAddress, dir.size, 0);
@@ -106,9 +106,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckExports(image);
     if (!HasAllDirectories(*layout)) return 0;
     CheckedImports imports(image.data(), image.size());
-    if (!BindImports(image.data(), image.size(), layout->optional.dataDirectory[kImportDirectory], imports))
+    if (!BindImports(image.data(), image.size(), layout->optional.dataDirectory[kImportDirectory], imports,
+                     layout->IsPe32Plus()))
         return 0;
-    CheckRelocations(image, *layout, 0x10000000u - layout->optional.imageBase);
+    CheckRelocations(image, *layout, 0x10000000ull - layout->optional.imageBase);
     CheckExports(image);
     return 0;
 }

@@ -9,9 +9,15 @@
 
 typedef void (*ArmFn)(const char*, int);
 
-/* ExitProcess(code) becomes "ret 4": a thread started there returns and the process runs on. */
+/* ExitProcess(code) becomes a bare return: a thread started there returns and the process
+   runs on. A 32-bit stdcall function pops its one argument ("ret 4"); in x64 code the
+   argument travels in a register, and "ret 4" would leave the stack misaligned. */
 static int DeflectExitProcess(void) {
+#ifdef _WIN64
+    static const unsigned char ret4[] = {0xC3};
+#else
     static const unsigned char ret4[] = {0xC2, 0x04, 0x00};
+#endif
     unsigned char* code = (unsigned char*)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "ExitProcess");
     DWORD old;
     if (!code || !VirtualProtect(code, sizeof ret4, PAGE_EXECUTE_READWRITE, &old)) return 0;

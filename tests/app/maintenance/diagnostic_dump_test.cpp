@@ -89,6 +89,8 @@ TEST_F(DiagnosticFile, CarriesTheStoredSettingsAndZerosWhereNoneAreStored) {
     EXPECT_EQ(1, At(bytes, 2228));
     EXPECT_EQ(7, At(bytes, 2232));
     EXPECT_EQ(std::vector<std::uint8_t>(516, 0), std::vector<std::uint8_t>(bytes.begin() + 2236, bytes.begin() + 2752));
+    // The same file from either edition: nothing in it depends on the width of a pointer.
+    ExpectSameAsEditionFixture("kwrinfo.bin", bytes);
 }
 
 TEST_F(DiagnosticFile, FailsWithoutLeavingAPartialFile) {

@@ -90,6 +90,24 @@ TEST_F(Quarantine, RestoreBringsBackEveryFileItCanAndReportsEachOneItCannot) {
     EXPECT_TRUE(missing.Files().empty());
 }
 
+TEST_F(Quarantine, FileQuarantinedByTheOtherEditionRestores) {
+    // Written by the 32-bit engine from "C:\Tolvane Editions\sample.exe" (700 bytes).
+    const std::string folder = "C:\\Tolvane Editions";
+    test::RemoveTree(folder);
+    ASSERT_TRUE(::CreateDirectoryA(folder.c_str(), nullptr)) << "GetLastError " << ::GetLastError();
+    auto cleanUp = scope_exit([&] { test::RemoveTree(folder); });
+    std::vector<std::uint8_t> fixture = test::EditionFixture("sample.exe.KWR");
+    ASSERT_EQ(960u, fixture.size());
+    std::string file = Put("sample.exe.KWR", fixture);
+    EXPECT_EQ(folder + "\\sample.exe", QuarantinedFrom(file));
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), RestoreQuarantinedFile(file));
+    std::vector<std::uint8_t> restored = ReadBytes(folder + "\\sample.exe");
+    ASSERT_EQ(700u, restored.size());
+    for (std::size_t i = 0; i < restored.size(); ++i)
+        ASSERT_EQ(static_cast<std::uint8_t>(i * 7 + i / 251), restored[i]) << "byte " << i;
+    EXPECT_FALSE(FileExists(file));
+}
+
 TEST_F(Quarantine, QuestionsAskedUntilSwitchedOffAndOddStoredValuesIgnored) {
     ASSERT_TRUE(test::SetDword(test::kProductKey, "ConfirmDelete", 2, REG_BINARY));
     ASSERT_TRUE(test::SetString(HKEY_LOCAL_MACHINE, std::string(test::kProductKey) + "\\Engine", "VirusDefsDate",

@@ -182,7 +182,8 @@ TEST_F(TrayTest, IconIsAddedWithItsTipAndItsMenuOpensTheMainWindowAndExits) {
     HWND frame = frame_->Handle();
     ASSERT_EQ(std::vector<DWORD>{NIM_ADD}, Requests());
     const NOTIFYICONDATAA& added = g_requests[0].data;
-    EXPECT_EQ(88u, added.cbSize);
+    // The first shells' record: 88 bytes in a 32-bit program, 104 in a 64-bit one.
+    EXPECT_EQ(sizeof(void*) == 8 ? 104u : 88u, added.cbSize);
     EXPECT_EQ(frame, added.hWnd);
     EXPECT_EQ(140u, added.uID);
     EXPECT_EQ(UINT{NIF_ICON | NIF_TIP | NIF_MESSAGE}, added.uFlags);
