@@ -67,6 +67,27 @@ function(tolvane_add_test)
   endif()
 endfunction()
 
+# The cases of the 32-bit test program `target` that `filter` selects (those about 64-bit
+# Windows, TOLVANE_NEEDS_WINDOWS64) run once more, under WOW64 in the prefix that
+# tests/CMakeLists.txt makes for it. There a case that finds no WOW64 fails instead of
+# skipping (TOLVANE_REQUIRE_WOW64), and so does a filter that selects no case. The run
+# takes the program's own locks: both runs write the same PROGRAM.out.
+function(tolvane_add_wow64_test target filter)
+  if(NOT TOLVANE_EDITION EQUAL 32)
+    return()
+  endif()
+  tolvane_gtest_command(${target}_wow64 ${target} --gtest_filter=${filter})
+  set_tests_properties(${target}_wow64 PROPERTIES
+    FAIL_REGULAR_EXPRESSION "${TOLVANE_TEST_CRASH_LINE}|\\[  PASSED  \\] 0 tests"
+    FIXTURES_REQUIRED wow64prefix
+    ENVIRONMENT "${TOLVANE_WOW64_ENV};TOLVANE_REQUIRE_WOW64=1;TOLVANE_BUILD=${CMAKE_BINARY_DIR};TOLVANE_SOURCE=${CMAKE_SOURCE_DIR}"
+    TIMEOUT 300)
+  get_test_property(${target} RESOURCE_LOCK lock)
+  if(lock)
+    set_tests_properties(${target}_wow64 PROPERTIES RESOURCE_LOCK "${lock}")
+  endif()
+endfunction()
+
 # A loopback server script (on tests/loopback_server.py) as the CTest fixture `name`:
 # started in `folder` on a free port of 127.0.0.1 before the tests that require the
 # fixture, and ended after them whatever they did.

@@ -1,6 +1,7 @@
 #include "process_inspector.h"
 
 #include "export_repair.h"
+#include "registry_views.h"
 #include "text_compare.h"
 
 #include <tlhelp32.h>
@@ -70,6 +71,11 @@ ProcessInspector::ProcessInspector() : kernel32_(::GetModuleHandleA("kernel32.dl
             enumProcessModules_ =
                 Bind<EnumModulesFn>(psapi, "EnumProcessModules");
         }
+        // Only where PSAPI falls short; 32-bit Windows keeps to PSAPI alone.
+        if (OnWindows64()) {
+            queryFullProcessImageName_ = Bind<QueryImageNameFn>(kernel32_, "QueryFullProcessImageNameA");
+            isWow64Process_ = Bind<IsWow64ProcessFn>(kernel32_, "IsWow64Process");
+        }
     } else {
         createSnapshot_ =
             Bind<CreateSnapshotFn>(kernel32_, "CreateToolhelp32Snapshot");
@@ -93,9 +99,15 @@ bool ProcessInspector::ExecutablePath(DWORD processId, std::string& path) const 
     if (!process) return false;
     HMODULE executable = nullptr;  // the first module is the program itself
     DWORD needed = 0;
-    if (!enumProcessModules_(process.get(), &executable, sizeof executable, &needed)) return false;
     char buffer[MAX_PATH];
-    DWORD n = getModuleFileNameEx_(process.get(), executable, buffer, sizeof buffer);
+    DWORD n = 0;
+    if (enumProcessModules_(process.get(), &executable, sizeof executable, &needed))
+        n = getModuleFileNameEx_(process.get(), executable, buffer, sizeof buffer);
+    // A 64-bit process seen from WOW64: its module list is out of a 32-bit program's reach.
+    if ((n == 0 || n >= sizeof buffer) && queryFullProcessImageName_) {
+        DWORD size = sizeof buffer;
+        n = queryFullProcessImageName_(process.get(), 0, buffer, &size) ? size : 0;
+    }
     if (n == 0 || n >= sizeof buffer) return false;
     path.assign(buffer, n);
     return true;
@@ -180,6 +192,13 @@ bool ProcessInspector::EndThroughExitProcess(HANDLE process) const {
     return ::WaitForSingleObject(process, kKillWaitMs) == WAIT_OBJECT_0;
 }
 
+bool ProcessInspector::SameKindAsThis(HANDLE process) const {
+    if (!isWow64Process_) return true;  // 32-bit Windows: every process is of one kind
+    BOOL wow64 = FALSE;
+    if (!isWow64Process_(process, &wow64)) return false;
+    return (wow64 != FALSE) == (sizeof(void*) == 4);
+}
+
 bool ProcessInspector::KillProcess(const char* path, DWORD processId) const {
     if (processId == kNoProcess) {
         if (!path || !*path) return false;
@@ -189,7 +208,10 @@ bool ProcessInspector::KillProcess(const char* path, DWORD processId) const {
     unique_handle process(::OpenProcess(kProcessKillAccess, FALSE, processId));
     // An ended process can still be opened while others hold it; it is gone all the same.
     if (!process || ::WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0) return false;
-    if (isNt_ && exitProcess_ && EndThroughExitProcess(process.get())) return true;
+    // The other kind's process has another kernel32, or none at this address: a thread
+    // started there at this ExitProcess would crash it rather than end it.
+    if (isNt_ && exitProcess_ && SameKindAsThis(process.get()) && EndThroughExitProcess(process.get()))
+        return true;
     if (!::TerminateProcess(process.get(), kKillExitCode)) return false;
     ::WaitForSingleObject(process.get(), kKillWaitMs);
     return true;

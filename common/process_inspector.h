@@ -1,5 +1,7 @@
 // Lists, finds and stops processes on both system families: Toolhelp32 on Windows 9x,
-// PSAPI on Windows NT, every function bound at run time so one binary runs on both.
+// PSAPI on Windows NT, every function bound at run time so one binary runs on both. On
+// 64-bit Windows PSAPI cannot read a 64-bit process's modules from a 32-bit one, and
+// QueryFullProcessImageNameA (Vista and later) gives that process's path instead.
 #pragma once
 
 #include "unique_handle.h"
@@ -41,8 +43,9 @@ public:
     bool RunsExecutable(DWORD processId, const char* path) const;
     // Ends the process `processId`, or the one running `path` when the id is kNoProcess.
     // On NT the process is first asked to end itself through ExitProcess on a thread of
-    // its own; TerminateProcess when that is not possible, takes over 2500 ms, or the
-    // thread returns while the process runs on.
+    // its own; TerminateProcess when that is not possible (a process of the other kind
+    // on 64-bit Windows), takes over 2500 ms, or the thread returns while the process
+    // runs on.
     bool KillProcess(const char* path, DWORD processId) const;
 
 private:
@@ -50,6 +53,8 @@ private:
     using ProcessWalkFn = BOOL(WINAPI*)(HANDLE, void*);
     using ModuleFileNameFn = DWORD(WINAPI*)(HANDLE, HMODULE, char*, DWORD);
     using EnumModulesFn = BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*);
+    using QueryImageNameFn = BOOL(WINAPI*)(HANDLE, DWORD, char*, DWORD*);
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, BOOL*);
 
     bool ListNt(std::vector<std::string>& paths) const;
     bool List9x(std::vector<std::string>& paths) const;
@@ -61,6 +66,7 @@ private:
     bool Walk9x(Visit visit) const;
     bool ExecutablePath(DWORD processId, std::string& path) const;
     bool EndThroughExitProcess(HANDLE process) const;
+    bool SameKindAsThis(HANDLE process) const;
 
     HMODULE kernel32_ = nullptr;
     unique_hmodule psapi_;
@@ -71,6 +77,8 @@ private:
     EnumProcessesFn enumProcesses_ = nullptr;
     ModuleFileNameFn getModuleFileNameEx_ = nullptr;
     EnumModulesFn enumProcessModules_ = nullptr;
+    QueryImageNameFn queryFullProcessImageName_ = nullptr;  // 64-bit Windows only
+    IsWow64ProcessFn isWow64Process_ = nullptr;             // 64-bit Windows only
     bool isNt_ = false;
 };
 

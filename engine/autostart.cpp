@@ -1,5 +1,6 @@
 #include "autostart.h"
 
+#include "registry_views.h"
 #include "text_compare.h"
 #include "unique_handle.h"
 
@@ -76,16 +77,16 @@ std::string ResolveBareName(const std::string& data, const std::string& director
     return data.find('\\') == std::string::npos ? directory + data : data;
 }
 
-unique_hkey OpenAutostartKey(HKEY root, const char* subkey, LONG& status) {
+unique_hkey OpenAutostartKey(HKEY root, const char* subkey, REGSAM view, LONG& status) {
     unique_hkey key;
-    status = ::RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS, key.put());
+    status = ::RegOpenKeyExA(root, subkey, 0, KEY_ALL_ACCESS | view, key.put());
     return key;
 }
 
-bool MatchInKey(const char* subkey, const std::string& target, const std::string& directory,
+bool MatchInKey(const char* subkey, REGSAM view, const std::string& target, const std::string& directory,
                 std::string& valueName, std::string& keyPath, bool& keyOpened) {
     LONG status;
-    unique_hkey key = OpenAutostartKey(HKEY_LOCAL_MACHINE, subkey, status);
+    unique_hkey key = OpenAutostartKey(HKEY_LOCAL_MACHINE, subkey, view, status);
     keyOpened = status == ERROR_SUCCESS;
     if (!keyOpened) return false;
     bool matched = false;
@@ -111,11 +112,11 @@ HRESULT CheckEach(const std::vector<std::string>& commands, const AutostartFileC
 
 }  // namespace
 
-LONG ListAutostartCommands(HKEY root, const char* subkey, std::vector<std::string>& commands) {
+LONG ListAutostartCommands(HKEY root, const char* subkey, std::vector<std::string>& commands, REGSAM view) {
     // Services start from the system directory, programs from the Windows directory.
     std::string directory = std::strstr(subkey, "RunServices") ? SystemDirectory() : WindowsDirectory();
     LONG status;
-    unique_hkey key = OpenAutostartKey(root, subkey, status);
+    unique_hkey key = OpenAutostartKey(root, subkey, view, status);
     if (status != ERROR_SUCCESS) return status;
     commands.clear();
     ForEachValue(key.get(), [&](const std::string& name, const std::string& data) {
@@ -129,18 +130,20 @@ LONG ListAutostartCommands(HKEY root, const char* subkey, std::vector<std::strin
 }
 
 HRESULT ScanAutostartEntries(const AutostartFileCheck& checkFile) {
+    const std::vector<REGSAM> views = RegistryViews();
     std::vector<std::string> commands;
-    if (ListAutostartCommands(HKEY_LOCAL_MACHINE, kRunServicesKey, commands) == ERROR_SUCCESS) {
-        HRESULT hr = CheckEach(commands, checkFile);
-        if (FAILED(hr)) return hr;
+    for (const char* subkey : {kRunServicesKey, kRunKey}) {
+        for (REGSAM view : views) {
+            commands.clear();
+            if (ListAutostartCommands(HKEY_LOCAL_MACHINE, subkey, commands, view) != ERROR_SUCCESS) continue;
+            HRESULT hr = CheckEach(commands, checkFile);
+            if (FAILED(hr)) return hr;
+        }
     }
-    commands.clear();
-    if (ListAutostartCommands(HKEY_LOCAL_MACHINE, kRunKey, commands) == ERROR_SUCCESS)
-        return CheckEach(commands, checkFile);
     return S_OK;
 }
 
-bool FindAutostartEntry(const char* path, std::string& valueName, std::string& keyPath) {
+bool FindAutostartEntry(const char* path, std::string& valueName, std::string& keyPath, REGSAM view) {
     // An empty path would begin every command and name an unrelated value for deletion.
     if (!path || !*path) return false;
     std::string target(path);
@@ -148,11 +151,22 @@ bool FindAutostartEntry(const char* path, std::string& valueName, std::string& k
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     std::string directory = target.find("SYSTEM", 1) != std::string::npos ? SystemDirectory() : WindowsDirectory();
     bool opened = false;
-    if (!MatchInKey(kRunKey, target, directory, valueName, keyPath, opened)) {
+    if (!MatchInKey(kRunKey, view, target, directory, valueName, keyPath, opened)) {
         if (!opened) return false;
-        MatchInKey(kRunServicesKey, target, directory, valueName, keyPath, opened);
+        MatchInKey(kRunServicesKey, view, target, directory, valueName, keyPath, opened);
     }
     return !valueName.empty();
+}
+
+std::vector<AutostartEntry> FindAutostartEntries(const char* path) {
+    std::vector<AutostartEntry> found;
+    for (REGSAM view : RegistryViews()) {
+        AutostartEntry entry;
+        entry.view = view;
+        FindAutostartEntry(path, entry.valueName, entry.keyPath, view);
+        if (!entry.keyPath.empty()) found.push_back(std::move(entry));
+    }
+    return found;
 }
 
 }  // namespace tolvane

@@ -5,9 +5,9 @@
 
 namespace tolvane::test {
 
-bool SetString(HKEY root, const std::string& key, const char* name, const std::string& value) {
+bool SetString(HKEY root, const std::string& key, const char* name, const std::string& value, REGSAM view) {
     unique_hkey opened;
-    if (::RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.put(),
+    if (::RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, opened.put(),
                           nullptr) != ERROR_SUCCESS)
         return false;
     return ::RegSetValueExA(opened.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -15,19 +15,19 @@ bool SetString(HKEY root, const std::string& key, const char* name, const std::s
 }
 
 bool ReadValue(HKEY root, const std::string& key, const char* name, DWORD& type,
-               std::vector<unsigned char>& data) {
+               std::vector<unsigned char>& data, REGSAM view) {
     unique_hkey opened;
-    if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return false;
+    if (::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, opened.put()) != ERROR_SUCCESS) return false;
     DWORD size = 0;
     if (::RegQueryValueExA(opened.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
     data.resize(size);
     return ::RegQueryValueExA(opened.get(), name, nullptr, &type, data.data(), &size) == ERROR_SUCCESS;
 }
 
-std::string ReadString(HKEY root, const std::string& key, const char* name) {
+std::string ReadString(HKEY root, const std::string& key, const char* name, REGSAM view) {
     DWORD type = 0;
     std::vector<unsigned char> data;
-    if (!ReadValue(root, key, name, type, data) || type != REG_SZ) return "<missing>";
+    if (!ReadValue(root, key, name, type, data, view) || type != REG_SZ) return "<missing>";
     std::string text(data.begin(), data.end());
     return text.substr(0, text.find('\0'));
 }
@@ -39,9 +39,10 @@ bool KeyExists(HKEY root, const std::string& key) {
 
 void DeleteTree(HKEY root, const std::string& key) { DeleteKeyTree(root, key.c_str()); }
 
-ScopedKeyValues::ScopedKeyValues(HKEY root, std::string key, bool clear) : root_(root), key_(std::move(key)) {
+ScopedKeyValues::ScopedKeyValues(HKEY root, std::string key, bool clear, REGSAM view)
+    : root_(root), key_(std::move(key)), view_(view) {
     unique_hkey opened;
-    if (::RegOpenKeyExA(root_, key_.c_str(), 0, KEY_READ, opened.put()) != ERROR_SUCCESS) return;
+    if (::RegOpenKeyExA(root_, key_.c_str(), 0, KEY_READ | view_, opened.put()) != ERROR_SUCCESS) return;
     existed_ = true;
     for (DWORD i = 0;; ++i) {
         char name[16384];
@@ -59,11 +60,13 @@ ScopedKeyValues::ScopedKeyValues(HKEY root, std::string key, bool clear) : root_
 ScopedKeyValues::~ScopedKeyValues() {
     Clear();
     if (!existed_) {
-        ::RegDeleteKeyA(root_, key_.c_str());
+        // RegDeleteKeyExA is Vista's; the 9x test programs never name a view.
+        if (view_) ::RegDeleteKeyExA(root_, key_.c_str(), view_, 0);
+        else ::RegDeleteKeyA(root_, key_.c_str());
         return;
     }
     unique_hkey opened;
-    if (::RegCreateKeyExA(root_, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, opened.put(), nullptr) !=
+    if (::RegCreateKeyExA(root_, key_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view_, nullptr, opened.put(), nullptr) !=
         ERROR_SUCCESS)
         return;
     for (const Value& value : values_)
@@ -73,7 +76,7 @@ ScopedKeyValues::~ScopedKeyValues() {
 
 void ScopedKeyValues::Clear() const {
     unique_hkey opened;
-    if (::RegOpenKeyExA(root_, key_.c_str(), 0, KEY_ALL_ACCESS, opened.put()) != ERROR_SUCCESS) return;
+    if (::RegOpenKeyExA(root_, key_.c_str(), 0, KEY_ALL_ACCESS | view_, opened.put()) != ERROR_SUCCESS) return;
     char name[16384];
     for (;;) {
         DWORD nameLength = sizeof name;

@@ -11,11 +11,12 @@ namespace tolvane::test {
 
 constexpr char kProductKey[] = "SOFTWARE\\Ostrimark\\Tolvane";
 
-bool SetString(HKEY root, const std::string& key, const char* name, const std::string& value);
+// `view` is a registry view flag (KEY_WOW64_32KEY, KEY_WOW64_64KEY) or 0 for the program's own.
+bool SetString(HKEY root, const std::string& key, const char* name, const std::string& value, REGSAM view = 0);
 bool ReadValue(HKEY root, const std::string& key, const char* name, DWORD& type,
-               std::vector<unsigned char>& data);
+               std::vector<unsigned char>& data, REGSAM view = 0);
 // A REG_SZ value's text; "<missing>" when there is none or it has another type.
-std::string ReadString(HKEY root, const std::string& key, const char* name);
+std::string ReadString(HKEY root, const std::string& key, const char* name, REGSAM view = 0);
 bool KeyExists(HKEY root, const std::string& key);
 void DeleteTree(HKEY root, const std::string& key);
 
@@ -32,7 +33,7 @@ public:
 // back exactly what was there at the end of the scope, whatever the test wrote meanwhile.
 class ScopedKeyValues {
 public:
-    ScopedKeyValues(HKEY root, std::string key, bool clear);
+    ScopedKeyValues(HKEY root, std::string key, bool clear, REGSAM view = 0);
     ~ScopedKeyValues();
     ScopedKeyValues(const ScopedKeyValues&) = delete;
     ScopedKeyValues& operator=(const ScopedKeyValues&) = delete;
@@ -47,6 +48,7 @@ private:
 
     HKEY root_;
     std::string key_;
+    REGSAM view_;
     bool existed_ = false;
     std::vector<Value> values_;
 };

@@ -52,8 +52,7 @@ bool BackOrificeDetector::Remove() {
     std::string companion = "windll.dll";
     SystemDirectoryPath(companion);
     Quarantine(companion.c_str());
-    DeleteFoundValueOutside(kRunServicesKey);
-    return DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServicesKey, registryEntry_);
+    return DeleteFromFamilyKey(kRunServicesKey);
 }
 
 BackOrifice2kDetector::BackOrifice2kDetector(const char* path, DWORD processId, int typeIndex)
@@ -68,8 +67,7 @@ bool BackOrifice2kDetector::Remove() {
         ShowFileInUse(FilePath());
     else if (!TerminateAndQuarantine())
         return false;
-    DeleteFoundValueOutside(kRunServicesKey);
-    return DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunServicesKey, registryEntry_);
+    return DeleteFromFamilyKey(kRunServicesKey);
 }
 
 }  // namespace tolvane

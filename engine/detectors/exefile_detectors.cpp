@@ -47,8 +47,8 @@ SubSevenDetector::SubSevenDetector(const char* path, DWORD processId, int typeIn
 bool SubSevenDetector::Remove() {
     if (!TerminateAndQuarantine()) return false;
     bool registryStep = true;
-    if (registryEntry_ != kNoEntry)
-        registryStep = DeleteRegistryValue(HKEY_LOCAL_MACHINE, registryKey_, registryEntry_);
+    if (FoundANamedValue())
+        registryStep = DeleteFoundValues(false);
     else
         CleanIniAutostart();  // no value starts it: one of the INI lines does
 

@@ -2,7 +2,10 @@
 // what its removal undoes besides stopping the process and quarantining the file.
 #pragma once
 
+#include "autostart.h"
 #include "trojan_detector.h"
+
+#include <vector>
 
 namespace tolvane {
 
@@ -11,7 +14,10 @@ constexpr char kExefileCommandKey[] = "exefile\\shell\\open\\command";
 constexpr char kExefileCommand[] = "\"%1\" %*";
 
 // A detector whose registry entry is an autostart value: the value's name and the key it
-// was found in, both shown and removed.
+// was found in, both shown and removed. On 64-bit Windows the lookup runs in both
+// registry views; the first view's match is shown, and every match is removed in the
+// view it was found in, so that a value of the same name in the other view that starts
+// something else stays.
 class AutostartValueDetector : public TrojanDetector {
 public:
     bool GetRegistryEntry(std::string& entry) const override {
@@ -26,12 +32,26 @@ protected:
     // Takes the entry and key from the autostart lookup; `notFound` is the entry when no
     // named value starts the file.
     void LookUpAutostartValue(const char* notFound);
-    // A value found in another key than the one the family's server writes is removed too:
-    // it would start the trojan again. Its outcome does not decide the removal.
-    void DeleteFoundValueOutside(const char* familyKey);
+    // Deletes each value the lookup found in its own view; the key's unnamed value only
+    // with `unnamedToo`. True when there was nothing to delete.
+    bool DeleteFoundValues(bool unnamedToo);
+    bool FoundANamedValue() const;
+    // The family's server writes its value into `familyKey`: the value of the entry's name
+    // goes from there, in each view where the lookup found one (the program's own view
+    // when it found none). A value found in another key is removed too, as it would
+    // start the trojan again; its outcome does not decide the removal.
+    bool DeleteFromFamilyKey(const char* familyKey);
 
     std::string registryEntry_;
     std::string registryKey_;
+
+private:
+    std::string EntryName(const AutostartEntry& entry) const {
+        return entry.valueName.empty() ? notFound_ : entry.valueName;
+    }
+
+    std::vector<AutostartEntry> found_;
+    std::string notFound_;
 };
 
 class BackOrificeDetector final : public AutostartValueDetector {

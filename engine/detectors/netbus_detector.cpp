@@ -15,8 +15,7 @@ bool NetBusDetector::Remove() {
     if (windows.size() > 3 && FilePath().find(windows.substr(3)) == std::string::npos)
         Quarantine((windows + "\\" + FileName()).c_str());
     Quarantine((windows + "\\KeyHook.dll").c_str());
-    if (registryKey_.empty()) return true;
-    return DeleteRegistryValue(HKEY_LOCAL_MACHINE, registryKey_, registryEntry_);
+    return DeleteFoundValues(true);
 }
 
 }  // namespace tolvane

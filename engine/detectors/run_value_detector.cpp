@@ -9,8 +9,7 @@ RunValueDetector::RunValueDetector(const char* path, DWORD processId, int typeIn
 
 bool RunValueDetector::Remove() {
     if (!TerminateAndQuarantine()) return false;
-    if (registryEntry_ == kNoEntry) return true;
-    return DeleteRegistryValue(HKEY_LOCAL_MACHINE, registryKey_, registryEntry_);
+    return DeleteFoundValues(false);
 }
 
 }  // namespace tolvane

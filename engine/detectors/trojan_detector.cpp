@@ -107,9 +107,10 @@ bool TrojanDetector::TerminateAndQuarantine() {
     return Quarantine();
 }
 
-bool TrojanDetector::DeleteRegistryValue(HKEY root, const std::string& key, const std::string& entry) {
+bool TrojanDetector::DeleteRegistryValue(HKEY root, const std::string& key, const std::string& entry,
+                                         REGSAM view) {
     unique_hkey opened;
-    LONG result = ::RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS, opened.put());
+    LONG result = ::RegOpenKeyExA(root, key.c_str(), 0, KEY_ALL_ACCESS | view, opened.put());
     if (result != ERROR_SUCCESS) {
         errorCode_ = static_cast<DWORD>(result);
         return false;

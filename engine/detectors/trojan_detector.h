@@ -66,9 +66,10 @@ protected:
     // The common first steps of a removal: stop the process, quarantine the file.
     bool TerminateAndQuarantine();
     // Deletes the value named `entry` ("<Default>" or "" for the unnamed one) of `key`
-    // under `root`. Fails only when the key cannot be opened or the value not deleted;
-    // a value that is already gone is no failure.
-    bool DeleteRegistryValue(HKEY root, const std::string& key, const std::string& entry);
+    // under `root`, in registry view `view` (0: the program's own). Fails only when the
+    // key cannot be opened or the value not deleted; a value that is already gone is no
+    // failure.
+    bool DeleteRegistryValue(HKEY root, const std::string& key, const std::string& entry, REGSAM view = 0);
     bool SetRegistryString(HKEY root, const std::string& key, const char* name, const std::string& value);
     std::string FileName() const;
     // With strip, the display name before "**KWR**"; else the whole type record.

@@ -2,6 +2,7 @@
 #include "process_inspector.h"
 #include "test_support.h"
 #include "text_compare.h"
+#include "windows64_support.h"
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,98 @@ TEST(ProcessInspectorNt, KillOfAnEndedProgramFails) {
     }  // terminated and its handles closed
     EXPECT_FALSE(ProcessInspector().KillProcess(nullptr, id));
 }
+
+#ifndef _WIN64
+namespace {
+
+// A 64-bit program of the win64 prefix, reached through "sysnative" since WOW64 turns a
+// 32-bit program's "system32" into the 32-bit system folder. cmd.exe waits on a pipe
+// that is never written until it is ended.
+class Program64 {
+public:
+    Program64() {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        if (!::CreatePipe(input_.put(), writeEnd_.put(), &inherit, 0)) return;
+        ::SetHandleInformation(writeEnd_.get(), HANDLE_FLAG_INHERIT, 0);
+        unique_file nul(::CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                      OPEN_EXISTING, 0, nullptr));
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input_.get();
+        startup.hStdOutput = startup.hStdError = nul.get();
+        std::string exe = WindowsDirectory() + "\\sysnative\\cmd.exe";
+        char command[] = "cmd.exe /q /k";
+        started_ = ::CreateProcessA(exe.c_str(), command, nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                                    nullptr, &startup, &info_) != FALSE;
+        if (started_) ::Sleep(500);  // past its start-up, so its image is mapped
+    }
+    ~Program64() {
+        if (!started_) return;
+        ::TerminateProcess(info_.hProcess, 1);
+        ::WaitForSingleObject(info_.hProcess, 5000);
+        ::CloseHandle(info_.hThread);
+        ::CloseHandle(info_.hProcess);
+    }
+    bool Started() const { return started_; }
+    DWORD Id() const { return info_.dwProcessId; }
+    bool Ended(DWORD waitMs) const { return ::WaitForSingleObject(info_.hProcess, waitMs) == WAIT_OBJECT_0; }
+    DWORD ExitCode() const {
+        DWORD code = 0xDEADBEEF;
+        ::GetExitCodeProcess(info_.hProcess, &code);
+        return code;
+    }
+    // Where the system says the program lies: its own system folder.
+    static std::string Path() { return WindowsDirectory() + "\\system32\\cmd.exe"; }
+
+private:
+    static std::string WindowsDirectory() {
+        char buffer[MAX_PATH];
+        return std::string(buffer, ::GetWindowsDirectoryA(buffer, sizeof buffer));
+    }
+
+    unique_handle input_, writeEnd_;
+    PROCESS_INFORMATION info_{};
+    bool started_ = false;
+};
+
+}  // namespace
+
+// PSAPI cannot read a 64-bit process's modules from a 32-bit one; the inspector names the
+// program all the same, and can end it.
+TEST(ProcessInspectorWow64, ListsFindsAndEndsA64BitProgram) {
+    TOLVANE_NEEDS_WINDOWS64();
+    Program64 program;
+    ASSERT_TRUE(program.Started()) << "GetLastError " << ::GetLastError();
+    {
+        unique_handle process(::OpenProcess(kProcessReadAccess, FALSE, program.Id()));
+        ASSERT_TRUE(process);
+        BOOL wow64 = TRUE;
+        ASSERT_TRUE(::IsWow64Process(process.get(), &wow64));
+        ASSERT_FALSE(wow64) << "cmd.exe of sysnative is no 64-bit program here";
+        HMODULE first = nullptr;
+        DWORD needed = 0;
+        unique_hmodule psapi(::LoadLibraryA("psapi.dll"));
+        auto enumModules = reinterpret_cast<BOOL(WINAPI*)(HANDLE, HMODULE*, DWORD, DWORD*)>(
+            reinterpret_cast<void*>(::GetProcAddress(psapi.get(), "EnumProcessModules")));
+        ASSERT_TRUE(enumModules);
+        EXPECT_FALSE(enumModules(process.get(), &first, sizeof first, &needed)) << "PSAPI reads it after all";
+    }
+    ProcessInspector inspector;
+    std::vector<std::string> paths;
+    ASSERT_TRUE(inspector.ListProcessPaths(paths));
+    EXPECT_TRUE(Contains(paths, Program64::Path())) << "entries: " << paths.size();
+    EXPECT_TRUE(Contains(paths, ModuleDirectory() + "\\process_inspector_test.exe"));
+    EXPECT_EQ(program.Id(), inspector.FindProcessId(UpperCase(Program64::Path()).c_str()));
+    EXPECT_TRUE(inspector.RunsExecutable(program.Id(), Program64::Path().c_str()));
+    EXPECT_FALSE(inspector.RunsExecutable(program.Id(), (Program64::Path() + ".bak").c_str()));
+
+    EXPECT_TRUE(inspector.KillProcess(nullptr, program.Id()));
+    ASSERT_TRUE(program.Ended(5000));
+    // Terminated, not crashed by a thread started at a 32-bit ExitProcess.
+    EXPECT_EQ(kKillExitCode, program.ExitCode()) << std::hex << program.ExitCode();
+}
+#endif
 
 TEST(FileChecks, ReadableMeansAnExistingFileOthersMayRead) {
     TempDir dir;

@@ -1,5 +1,6 @@
 #include "autostart.h"
 #include "unique_handle.h"
+#include "windows64_support.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 using namespace tolvane;
+using tolvane::test::OtherRegistryView;
 
 namespace {
 
@@ -31,40 +33,51 @@ std::string SystemDir() {
     return std::string(buffer, ::GetSystemDirectoryA(buffer, sizeof buffer)) + "\\";
 }
 
-// Run and RunServices of the test prefix, emptied for each test and given back their
-// values afterwards, whatever the test did.
+// Run and RunServices of the test prefix, in both registry views where there are two,
+// emptied for each test and given back their values afterwards, whatever the test did.
 class AutostartKeys : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (int i = 0; i < 2; ++i) saved_[i] = Save(kKeys[i]);
-        for (const char* key : kKeys) Clear(key);
+        for (int v = 0; v < 2; ++v)
+            for (int i = 0; i < 2; ++i) saved_[v][i] = Save(kKeys[i], Views()[v]);
+        for (REGSAM view : Views())
+            for (const char* key : kKeys) Clear(key, view);
     }
     void TearDown() override {
-        for (int i = 0; i < 2; ++i) Restore(kKeys[i], saved_[i]);
+        for (int v = 1; v >= 0; --v)
+            for (int i = 0; i < 2; ++i) Restore(kKeys[i], saved_[v][i], Views()[v]);
     }
 
-    static void Set(const char* key, const std::string& name, const std::string& data, DWORD type = REG_SZ) {
+    // The program's own view, then the other one (the own view again on 32-bit Windows).
+    static std::vector<REGSAM> Views() { return {0, OtherRegistryView()}; }
+
+    static void Set(const char* key, const std::string& name, const std::string& data, DWORD type = REG_SZ,
+                    REGSAM view = 0) {
         unique_hkey k;
-        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS,
+        ASSERT_EQ(ERROR_SUCCESS, ::RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_ALL_ACCESS | view,
                                                    nullptr, k.put(), nullptr));
         ASSERT_EQ(ERROR_SUCCESS, ::RegSetValueExA(k.get(), name.empty() ? nullptr : name.c_str(), 0, type,
                                                   reinterpret_cast<const BYTE*>(data.c_str()),
                                                   static_cast<DWORD>(data.size() + 1)));
     }
 
-    static std::vector<std::string> List(const char* key) {
+    static std::vector<std::string> List(const char* key, REGSAM view = 0) {
         std::vector<std::string> commands{"stale"};
-        EXPECT_EQ(ERROR_SUCCESS, ListAutostartCommands(HKEY_LOCAL_MACHINE, key, commands));
+        EXPECT_EQ(ERROR_SUCCESS, ListAutostartCommands(HKEY_LOCAL_MACHINE, key, commands, view));
         return commands;
+    }
+    static void DeleteKey(const char* key, REGSAM view) {
+        if (view) ::RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
+        else ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, key);
     }
 
     static const char* const kKeys[2];
 
 private:
-    static SavedKey Save(const char* path) {
+    static SavedKey Save(const char* path, REGSAM view) {
         SavedKey saved;
         unique_hkey key;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return saved;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | view, key.put()) != ERROR_SUCCESS) return saved;
         saved.existed = true;
         for (DWORD i = 0;; ++i) {
             char name[16384];
@@ -77,9 +90,9 @@ private:
         }
         return saved;
     }
-    static void Clear(const char* path) {
+    static void Clear(const char* path, REGSAM view) {
         unique_hkey key;
-        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, key.put()) != ERROR_SUCCESS) return;
+        if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS | view, key.put()) != ERROR_SUCCESS) return;
         char name[16384];
         for (;;) {
             DWORD nameLength = sizeof name;
@@ -88,21 +101,21 @@ private:
             if (::RegDeleteValueA(key.get(), name) != ERROR_SUCCESS) break;
         }
     }
-    static void Restore(const char* path, const SavedKey& saved) {
-        Clear(path);
+    static void Restore(const char* path, const SavedKey& saved, REGSAM view) {
+        Clear(path, view);
         if (!saved.existed) {
-            ::RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+            DeleteKey(path, view);
             return;
         }
         unique_hkey key;
-        if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr) !=
-            ERROR_SUCCESS)
+        if (::RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, key.put(),
+                              nullptr) != ERROR_SUCCESS)
             return;
         for (const SavedValue& v : saved.values)
             ::RegSetValueExA(key.get(), v.name.c_str(), 0, v.type, v.data.data(), static_cast<DWORD>(v.data.size()));
     }
 
-    SavedKey saved_[2];
+    SavedKey saved_[2][2];
 };
 
 const char* const AutostartKeys::kKeys[2] = {kRunKey, kRunServicesKey};
@@ -246,4 +259,68 @@ TEST_F(AutostartKeys, LookupWithoutARunKeyFindsNothingEvenInRunServices) {
     std::string name, key;
     EXPECT_FALSE(FindAutostartEntry("C:\\svc.exe", name, key));
     EXPECT_EQ("", name);
+}
+
+// 64-bit Windows: each program sees its own view of the keys unless it names the other,
+// and a trojan of the other kind writes its value there.
+TEST_F(AutostartKeys, OtherViewsRunAndRunServicesAreScannedAfterTheOwnOnes) {
+    TOLVANE_NEEDS_WINDOWS64();
+    const REGSAM other = OtherRegistryView();
+    Set(kRunServicesKey, "svc", "C:\\own_service.exe");
+    Set(kRunServicesKey, "svc", "C:\\other_service.exe", REG_SZ, other);
+    Set(kRunKey, "a", "C:\\own.exe");
+    Set(kRunKey, "b", "C:\\other.exe", REG_SZ, other);
+    // The two views are apart: the own one does not show the other one's value.
+    EXPECT_EQ(std::vector<std::string>{"C:\\own.exe"}, List(kRunKey));
+    EXPECT_EQ(std::vector<std::string>{"C:\\other.exe"}, List(kRunKey, other));
+
+    std::vector<std::string> checked;
+    EXPECT_EQ(S_OK, ScanAutostartEntries([&](const char* path) {
+                  checked.push_back(path);
+                  return S_OK;
+              }));
+    EXPECT_EQ((std::vector<std::string>{"C:\\own_service.exe", "C:\\other_service.exe", "C:\\own.exe",
+                                        "C:\\other.exe"}),
+              checked);
+
+    checked.clear();
+    EXPECT_EQ(E_FAIL, ScanAutostartEntries([&](const char* path) {
+                  checked.push_back(path);
+                  return checked.size() == 2 ? E_FAIL : S_OK;
+              }));
+    EXPECT_EQ((std::vector<std::string>{"C:\\own_service.exe", "C:\\other_service.exe"}), checked)
+        << "the scan went on after a failure in the other view";
+}
+
+TEST_F(AutostartKeys, OtherViewsValueIsFoundInItsViewAndAValueInBothViewsIsAnEntryPerView) {
+    TOLVANE_NEEDS_WINDOWS64();
+    const REGSAM other = OtherRegistryView();
+    const REGSAM own = other == KEY_WOW64_32KEY ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+    Set(kRunKey, "Tv32", "C:\\Tools\\only_other.exe /quiet", REG_SZ, other);
+    Set(kRunKey, "Tv32", "C:\\Tools\\harmless.exe");  // same name, own view, another program
+    std::string name, key;
+    EXPECT_FALSE(FindAutostartEntry("C:\\Tools\\only_other.exe", name, key)) << "found in the own view";
+    EXPECT_TRUE(FindAutostartEntry("C:\\Tools\\only_other.exe", name, key, other));
+    EXPECT_EQ("Tv32", name);
+    EXPECT_EQ(kRunKey, key);
+
+    auto found = FindAutostartEntries("C:\\Tools\\only_other.exe");
+    ASSERT_EQ(1u, found.size());
+    EXPECT_EQ("Tv32", found[0].valueName);
+    EXPECT_EQ(kRunKey, found[0].keyPath);
+    EXPECT_EQ(other, found[0].view);
+
+    // A program named in both views, by values of different keys and names.
+    Set(kRunServicesKey, "Both", "C:\\Tools\\both.exe", REG_SZ, other);
+    Set(kRunKey, "BothRun", "C:\\Tools\\both.exe");
+    found = FindAutostartEntries("c:\\tools\\BOTH.EXE");
+    ASSERT_EQ(2u, found.size());
+    EXPECT_EQ("BothRun", found[0].valueName);
+    EXPECT_EQ(kRunKey, found[0].keyPath);
+    EXPECT_EQ(own, found[0].view) << "the own view comes first, named by its flag";
+    EXPECT_EQ("Both", found[1].valueName);
+    EXPECT_EQ(kRunServicesKey, found[1].keyPath);
+    EXPECT_EQ(other, found[1].view);
+
+    EXPECT_TRUE(FindAutostartEntries("C:\\Tools\\nowhere.exe").empty());
 }

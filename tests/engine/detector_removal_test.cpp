@@ -268,3 +268,58 @@ TEST_F(DetectorRemovalTest, Bo2kWithoutProcessShowsTheShortPathAndStillRemovesTh
     EXPECT_EQ("<missing>", ReadString(HKEY_LOCAL_MACHINE, kRunServices, "TvBo2k"));
     EXPECT_TRUE(FileExists(path));
 }
+
+// 64-bit Windows: a trojan's value may sit in the registry view that is not the engine's
+// own (a 32-bit trojan's for the 64-bit edition, a 64-bit one's under WOW64). It is found
+// and removed there, and only there.
+TEST_F(DetectorRemovalTest, OtherViewsRunValueIsRemovedThereAndSameNamedValuesOfOtherProgramsStay) {
+    TOLVANE_NEEDS_WINDOWS64();
+    const REGSAM other = OtherRegistryView();
+    std::string silencer = Place("sksilencer.exe");
+    std::string hack = Place("hackattack.exe");
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "TvSilencer", silencer, other));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "TvSilencer", "C:\\keep_own.exe"));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "TvHack", hack));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "TvHack", "C:\\keep_other.exe", other));
+    Start(silencer);
+    Start(hack);
+    Scan(silencer);
+    Scan(hack);
+    ASSERT_EQ((std::vector<std::string>{Row("HackAttack", hack, "TvHack"), Row("SkSilencer", silencer, "TvSilencer")}),
+              Rows());
+    RemoveAll();
+    EXPECT_TRUE(Ended(0));
+    EXPECT_TRUE(Ended(1));
+    ExpectQuarantined("sksilencer.exe.KWR", silencer);
+    EXPECT_EQ("<missing>", ReadString(HKEY_LOCAL_MACHINE, kRun, "TvSilencer", other));
+    EXPECT_EQ("C:\\keep_own.exe", ReadString(HKEY_LOCAL_MACHINE, kRun, "TvSilencer"));
+    EXPECT_EQ("<missing>", ReadString(HKEY_LOCAL_MACHINE, kRun, "TvHack"));
+    EXPECT_EQ("C:\\keep_other.exe", ReadString(HKEY_LOCAL_MACHINE, kRun, "TvHack", other));
+}
+
+TEST_F(DetectorRemovalTest, OtherViewAndOwnViewValuesOfOneTrojanAreEachRemovedInTheirView) {
+    TOLVANE_NEEDS_WINDOWS64();
+    const REGSAM other = OtherRegistryView();
+    std::string path = Place("subseven.exe");
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "TvSub7", path));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRunServices, "TvSub7Service", path + " -hidden", other));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRunServices, "Keep", "C:\\keep.exe", other));
+    Start(path);
+    Scan(path);
+    ASSERT_EQ(std::vector<std::string>{Row("SubSeven", path, "TvSub7")}, Rows()) << "the own view's value is shown";
+    RemoveAll();
+    EXPECT_TRUE(Ended(0));
+    EXPECT_EQ("<missing>", ReadString(HKEY_LOCAL_MACHINE, kRun, "TvSub7"));
+    EXPECT_EQ("<missing>", ReadString(HKEY_LOCAL_MACHINE, kRunServices, "TvSub7Service", other));
+    EXPECT_EQ("C:\\keep.exe", ReadString(HKEY_LOCAL_MACHINE, kRunServices, "Keep", other));
+}
+
+TEST_F(DetectorRemovalTest, OtherViewsRunIsReadByTheAutostartScan) {
+    TOLVANE_NEEDS_WINDOWS64();
+    std::string silencer = Place("sksilencer.exe");
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "TvSilencer", silencer, OtherRegistryView()));
+    long found = 0x5A5A;
+    ASSERT_EQ(S_OK, engine_->DetectOrx(&found));
+    EXPECT_EQ(1, found) << "the program named only in the other view was not found";
+    EXPECT_EQ(std::vector<std::string>{Row("SkSilencer", silencer, "TvSilencer")}, Rows());
+}

@@ -10,6 +10,7 @@
 #include "registry_support.h"
 #include "test_support.h"
 #include "unique_handle.h"
+#include "windows64_support.h"
 
 #include <gtest/gtest.h>
 #include <wrl/client.h>
@@ -237,6 +238,9 @@ protected:
     ScopedProductKey productKey_;
     ScopedKeyValues run_{HKEY_LOCAL_MACHINE, kRun, true};
     ScopedKeyValues runServices_{HKEY_LOCAL_MACHINE, kRunServices, true};
+    // 64-bit Windows' other view, which the engine reads too (the own view again elsewhere).
+    ScopedKeyValues otherRun_{HKEY_LOCAL_MACHINE, kRun, true, OtherRegistryView()};
+    ScopedKeyValues otherRunServices_{HKEY_LOCAL_MACHINE, kRunServices, true, OtherRegistryView()};
     ScopedKeyValues exefile_{HKEY_CLASSES_ROOT, kExefileCommand, false};
     ScopedProfileLine load_{"windows", "load", nullptr};
     ScopedProfileLine runLine_{"windows", "run", nullptr};
