@@ -11,7 +11,7 @@ AttackFtpDetector::AttackFtpDetector(const char* path, DWORD processId, int type
 
 bool AttackFtpDetector::Remove() {
     if (!TerminateAndQuarantine()) return false;
-    bool removed = DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, registryEntry_);
+    bool removed = DeleteRegistryValueInEveryView(HKEY_LOCAL_MACHINE, kRunKey, registryEntry_);
     // The INI lines start the server's dropper, not the file that was running: aim the
     // clean-up at the dropper's name. The detector shows that file from now on.
     std::string dropper = "wscan.exe";

@@ -31,7 +31,7 @@ bool AutostartValueDetector::DeleteFoundValues(bool unnamedToo) {
 }
 
 bool AutostartValueDetector::DeleteFromFamilyKey(const char* familyKey) {
-    if (found_.empty()) return DeleteRegistryValue(HKEY_LOCAL_MACHINE, familyKey, registryEntry_);
+    if (found_.empty()) return DeleteRegistryValueInEveryView(HKEY_LOCAL_MACHINE, familyKey, registryEntry_);
     bool removed = true;
     for (const AutostartEntry& entry : found_) {
         std::string name = EntryName(entry);

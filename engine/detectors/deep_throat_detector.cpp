@@ -21,7 +21,7 @@ bool DeepThroatDetector::Remove() {
     std::string dropped = "systemio.exe";
     SystemDirectoryPath(dropped);
     Quarantine(dropped.c_str());
-    if (!restore_) return DeleteRegistryValue(HKEY_LOCAL_MACHINE, kRunKey, "SystemDLL32");
+    if (!restore_) return DeleteRegistryValueInEveryView(HKEY_LOCAL_MACHINE, kRunKey, "SystemDLL32");
     // Disguised as the tray program, the server replaced the tray's own value: give it back.
     std::string tray = "systray.exe";
     SystemDirectoryPath(tray);

@@ -4,6 +4,7 @@
 #include "process_inspector.h"
 #include "quarantine.h"
 #include "quarantine_file.h"
+#include "registry_views.h"
 #include "unique_handle.h"
 
 #include <cstdio>
@@ -120,6 +121,18 @@ bool TrojanDetector::DeleteRegistryValue(HKEY root, const std::string& key, cons
     if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return true;
     errorCode_ = static_cast<DWORD>(result);
     return false;
+}
+
+bool TrojanDetector::DeleteRegistryValueInEveryView(HKEY root, const std::string& key, const std::string& entry) {
+    bool removed = true;
+    bool own = true;
+    for (REGSAM view : RegistryViews()) {
+        unique_hkey probe;
+        bool keyMissing = ::RegOpenKeyExA(root, key.c_str(), 0, KEY_READ | view, probe.put()) == ERROR_FILE_NOT_FOUND;
+        if (own || !keyMissing) removed = DeleteRegistryValue(root, key, entry, view) && removed;
+        own = false;
+    }
+    return removed;
 }
 
 bool TrojanDetector::SetRegistryString(HKEY root, const std::string& key, const char* name,

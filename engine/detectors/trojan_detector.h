@@ -70,6 +70,11 @@ protected:
     // key cannot be opened or the value not deleted; a value that is already gone is no
     // failure.
     bool DeleteRegistryValue(HKEY root, const std::string& key, const std::string& entry, REGSAM view = 0);
+    // The same for a value the trojan writes under a fixed name, in every registry view:
+    // on 64-bit Windows a 32-bit server writes it into the 32-bit view and a 64-bit one
+    // into the 64-bit view, whichever edition removes it. A key missing in a view other
+    // than the program's own holds nothing to delete there.
+    bool DeleteRegistryValueInEveryView(HKEY root, const std::string& key, const std::string& entry);
     bool SetRegistryString(HKEY root, const std::string& key, const char* name, const std::string& value);
     std::string FileName() const;
     // With strip, the display name before "**KWR**"; else the whole type record.

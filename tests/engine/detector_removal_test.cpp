@@ -314,6 +314,26 @@ TEST_F(DetectorRemovalTest, OtherViewAndOwnViewValuesOfOneTrojanAreEachRemovedIn
     EXPECT_EQ("C:\\keep.exe", ReadString(HKEY_LOCAL_MACHINE, kRunServices, "Keep", other));
 }
 
+// A value the family writes under a fixed name goes from every view: a 32-bit DeepThroat
+// on 64-bit Windows writes SystemDLL32 into the 32-bit view, and the 64-bit edition, which
+// found the trojan as a running process, must still clean it.
+TEST_F(DetectorRemovalTest, FixedNameValueIsDeletedInTheOtherViewToo) {
+    TOLVANE_NEEDS_WINDOWS64();
+    const REGSAM other = OtherRegistryView();
+    std::string path = Place("deepthroat_100000.exe");
+    PlaceOutside(SystemDir() + "\\systemio.exe");
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "SystemDLL32", path, other));
+    ASSERT_TRUE(SetString(HKEY_LOCAL_MACHINE, kRun, "Keep", "C:\\keep.exe", other));
+    Start(path);
+    Scan(path);
+    ASSERT_EQ(std::vector<std::string>{Row("DeepThroat", path, "SystemDLL32")}, Rows());
+    RemoveAll();
+    EXPECT_TRUE(Ended(0));
+    EXPECT_EQ("<missing>", ReadString(HKEY_LOCAL_MACHINE, kRun, "SystemDLL32", other));
+    EXPECT_EQ("<missing>", ReadString(HKEY_LOCAL_MACHINE, kRun, "SystemDLL32"));
+    EXPECT_EQ("C:\\keep.exe", ReadString(HKEY_LOCAL_MACHINE, kRun, "Keep", other));
+}
+
 TEST_F(DetectorRemovalTest, OtherViewsRunIsReadByTheAutostartScan) {
     TOLVANE_NEEDS_WINDOWS64();
     std::string silencer = Place("sksilencer.exe");
