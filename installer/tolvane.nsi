@@ -1,15 +1,36 @@
-; TolvaneSetup.exe: installs, upgrades and uninstalls Tolvane.
+; TolvaneSetup.exe (32-bit edition) and TolvaneSetup-x64.exe (64-bit edition): install,
+; upgrade and uninstall Tolvane.
 ;
 ; makensis /DBINDIR=<folder with Tolvane.exe, tolvane-scan.exe, kwreng32.dll, hyseng32.dll>
 ;          /DTSIGS=<tsigs.kws> /DPSIGS=<psigs.kws> /DOUTFILE=<TolvaneSetup.exe>
-;          [/DVERSION=3.5] [/DUPDATEKEY=<maker's public key, installed as updates.pub>]
+;          [/DEDITION=32|64] [/DVERSION=3.5]
+;          [/DUPDATEKEY=<maker's public key, installed as updates.pub>]
 ;          [/DCOMPRESSOR=zlib]
 ;          installer/tolvane.nsi
+; EDITION is the edition of the binaries in BINDIR (default 32). The setup is built for the
+; same architecture: it loads the engines to let them register themselves, and Windows
+; loads a DLL only into a process of its own kind. A 64-bit setup also writes its registry
+; values and installs into the 64-bit views of the machine, where the 64-bit program and
+; COM look for them, not into the WOW64 ones a 32-bit process is redirected to.
 ;
 ; Silent use: TolvaneSetup.exe /S [/D=C:\Some Folder]  (/D= last, unquoted)
 ; Exit status: 0 installed, 1 cancelled by the user, 2 a step failed (nothing claims success).
 
-Unicode true
+!ifndef EDITION
+  !define EDITION 32
+!endif
+!if ${EDITION} == 64
+  Target amd64-unicode
+  !define PROGRAM_FILES_DIR "$PROGRAMFILES64"
+  ; UnRegisterTypeLib finds a registration by the type library's SYSKIND: SYS_WIN64.
+  !define TYPELIB_SYSKIND 3
+!else if ${EDITION} == 32
+  Unicode true
+  !define PROGRAM_FILES_DIR "$PROGRAMFILES"
+  !define TYPELIB_SYSKIND 1 ; SYS_WIN32
+!else
+  !error "EDITION is ${EDITION}: it must be 32 or 64"
+!endif
 !ifndef COMPRESSOR
   !define COMPRESSOR "/SOLID lzma"
 !endif
@@ -36,7 +57,7 @@ RequestExecutionLevel admin
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
-InstallDir "$PROGRAMFILES\Tolvane"
+InstallDir "${PROGRAM_FILES_DIR}\Tolvane"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 BrandingText "${PRODUCT} ${VERSION}"
 ShowInstDetails show
@@ -252,8 +273,15 @@ FunctionEnd
 
 ; --- setup ------------------------------------------------------------------------------
 
+!macro SET_REGISTRY_VIEW
+!if ${EDITION} == 64
+  SetRegView 64
+!endif
+!macroend
+
 Function .onInit
   SetShellVarContext all
+  !insertmacro SET_REGISTRY_VIEW
   System::Call 'ole32::OleInitialize(p 0)'
   ; Given a folder it cannot use, the setup would go quietly to the default one: keep
   ; what /D= asked for (it is gone from $CMDLINE by now) to refuse that in silent mode.
@@ -377,6 +405,7 @@ SectionEnd
 
 Function un.onInit
   SetShellVarContext all
+  !insertmacro SET_REGISTRY_VIEW
   System::Call 'ole32::OleInitialize(p 0)'
 FunctionEnd
 
@@ -418,9 +447,10 @@ Section "Uninstall"
       Call un.FailStep
     ${EndIf}
   ${EndIf}
-  ; SYS_WIN32, LCID 0, version 1.0
-  System::Call 'oleaut32::UnRegisterTypeLib(g "${SCAN_ENGINE_TYPELIB}", i 1, i 0, i 0, i 1)'
-  System::Call 'oleaut32::UnRegisterTypeLib(g "${PRIVACY_ENGINE_TYPELIB}", i 1, i 0, i 0, i 1)'
+  ; Version 1.0, LCID 0. It also removes the interfaces' keys, which the TypeLib key
+  ; deletion below would leave behind.
+  System::Call 'oleaut32::UnRegisterTypeLib(g "${SCAN_ENGINE_TYPELIB}", i 1, i 0, i 0, i ${TYPELIB_SYSKIND})'
+  System::Call 'oleaut32::UnRegisterTypeLib(g "${PRIVACY_ENGINE_TYPELIB}", i 1, i 0, i 0, i ${TYPELIB_SYSKIND})'
   DeleteRegKey HKCR "TypeLib\${SCAN_ENGINE_TYPELIB}"
   DeleteRegKey HKCR "TypeLib\${PRIVACY_ENGINE_TYPELIB}"
 

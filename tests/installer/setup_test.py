@@ -1,14 +1,16 @@
 #!/usr/bin/env python3
-"""TolvaneSetup.exe and its uninstaller as users meet them, in a fresh Wine prefix of
-their own: silent install, the program and the console scanner from the install, an
-upgrade over a running program with changed settings and a quarantined file, an install
-into a folder whose name has spaces, the silent uninstall (also while the program runs),
-and setups that must fail: an unwritable target and an engine that cannot register.
+"""The setup of one edition (TolvaneSetup.exe, or TolvaneSetup-x64.exe in a win64 prefix)
+and its uninstaller as users meet them, in a fresh Wine prefix of their own: silent
+install, the program and the console scanner from the install, an upgrade over a running
+program with changed settings and a quarantined file, an install into a folder whose name
+has spaces, the silent uninstall (also while the program runs), and setups that must fail:
+an unwritable target and an engine that cannot register.
 
-Run by CTest with TOLVANE_BUILD, TOLVANE_SOURCE and DISPLAY set; exits 1 when a check
-failed, printing each check as it goes."""
+Run by CTest with TOLVANE_EDITION (32 or 64), TOLVANE_BUILD, TOLVANE_SOURCE and DISPLAY set;
+exits 1 when a check failed, printing each check as it goes."""
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -16,11 +18,21 @@ import time
 
 BUILD = os.environ["TOLVANE_BUILD"]
 SOURCE = os.environ["TOLVANE_SOURCE"]
+EDITION = os.environ.get("TOLVANE_EDITION", "32")
+if EDITION not in ("32", "64"):
+    sys.exit(f"TOLVANE_EDITION is '{EDITION}': it must be 32 or 64")
 PREFIX = os.path.join(BUILD, "setup-test-prefix")
-SETUP = os.path.join(BUILD, "bin", "TolvaneSetup.exe")
+SETUP_NAME = "TolvaneSetup-x64.exe" if EDITION == "64" else "TolvaneSetup.exe"
+SETUP = os.path.join(BUILD, "bin", SETUP_NAME)
+# The PE machine of every program the setup brings, the setup and its uninstaller included.
+MACHINE = 0x8664 if EDITION == "64" else 0x014C
 WINE_RUN = os.path.join(SOURCE, "scripts", "wine-run")
 WINE_PREFIX = os.path.join(SOURCE, "scripts", "wine-prefix")
-ENV = dict(os.environ, TOLVANE_PREFIX=PREFIX)
+ENV = dict(os.environ, TOLVANE_PREFIX=PREFIX, TOLVANE_EDITION=EDITION)
+# The 64-bit edition lives in the 64-bit registry view. Every query names its view, so that
+# a setup that wrote into the WOW64 view is not found where the program and COM look; a win32
+# prefix has only one view.
+REG_VIEW = ["/reg:64"] if EDITION == "64" else []
 SCRATCH = tempfile.mkdtemp(prefix="tolvane-setup-test-")
 
 DEFAULT_DIR = "C:\\Program Files\\Tolvane"
@@ -35,6 +47,12 @@ CLASSES = {
 PROGIDS = ["ScanEngine.ScanEngine", "ScanEngine.ScanEngine.1", "TolvaneScanEngine.Email",
            "TolvaneScanEngine.Email.1"]
 TYPELIBS = ["{80951144-3F67-11D2-96E1-444553540000}", "{20FD62C1-8942-11D3-8CE4-0080C6F9B0FF}"]
+INTERFACES = {
+    "{A942BD40-3FCB-11D2-96E1-444553540000}": "IScanEngine",
+    "{FAF9DBE1-D1DE-11D3-8CE8-0080C6F9B0FF}": "IScanEngineShellExtHelper",
+    "{8BB78480-9927-11D2-8CE4-9B8C82045D4B}": "IEmail",
+    "{00520B22-8942-11D3-8CE4-0080C6F9B0FF}": "IPrivacyEngine",
+}
 PROGRAM_FILES = {"Tolvane.exe", "tolvane-scan.exe", "tsigs.kws", "psigs.kws", "uninstall.exe",
                  "Plugins/kwreng32.dll", "Plugins/hyseng32.dll"}
 START_MENU = os.path.join("ProgramData", "Microsoft", "Windows", "Start Menu", "Programs", "Tolvane")
@@ -70,10 +88,20 @@ def wine(*args, cwd=None, timeout=120):
         return status, f.read().decode("latin-1").replace("\r", "")
 
 
-def reg_values(key):
-    """The values of a registry key as {name: (type, data)}, or None when it is missing."""
-    status, out = wine("reg", "query", key)
+def reg(*args, view=None):
+    """reg.exe in the edition's registry view (or the one named: ["/reg:32"])."""
+    return wine("reg", *args, *(REG_VIEW if view is None else view))
+
+
+def reg_values(key, view=None):
+    """The values of a registry key as {name: (type, data)}, or None when it is missing.
+    A query that failed otherwise (reg refused its arguments) is a failed check, never a
+    missing key: "is gone" must not pass because the question was not understood."""
+    status, out = reg("query", key, view=view)
     if status != 0:
+        if status != 1 or "unable to find" not in out.lower():
+            check(False, f"reg query {key} {' '.join(REG_VIEW if view is None else view)} answers",
+                  f"status {status}: {out}")
         return None
     values = {}
     for line in out.splitlines():
@@ -107,6 +135,25 @@ def uninstall(install_dir):
     shutil.copyfile(os.path.join(unix_path(install_dir), "uninstall.exe"), copy)
     status, _ = wine(copy, "/S", *raw_tail(f"_?={install_dir}"), timeout=180)
     return status
+
+
+def pe_machine(path):
+    """The Machine field of a PE file's header, or None when it is not one."""
+    try:
+        with open(path, "rb") as f:
+            data = f.read(4096)
+        offset = struct.unpack_from("<I", data, 0x3C)[0]
+        if data[offset:offset + 4] != b"PE\0\0":
+            return None
+        return struct.unpack_from("<H", data, offset + 4)[0]
+    except (OSError, struct.error):
+        return None
+
+
+def check_architecture(path, what):
+    machine = pe_machine(path)
+    check(machine == MACHINE, f"{what} is a {EDITION}-bit program",
+          f"machine {machine:#06x}" if machine is not None else "not a PE file")
 
 
 def installed_files(install_dir):
@@ -177,10 +224,24 @@ def check_installed(install_dir):
     check(reg_value(PRODUCT_KEY + "\\3.5", "Path") == install_dir + "\\Tolvane.exe", "3.5\\Path names the program",
           reg_value(PRODUCT_KEY + "\\3.5", "Path"))
     check(reg_value(PRODUCT_KEY, "PluginsDir") == install_dir + "\\Plugins", "PluginsDir names the plug-in folder")
+    for name in ("Tolvane.exe", "tolvane-scan.exe", "uninstall.exe", "Plugins/kwreng32.dll", "Plugins/hyseng32.dll"):
+        check_architecture(os.path.join(unix_path(install_dir), name), f"the installed {name}")
     for clsid, module in CLASSES.items():
         server = reg_value(f"HKCR\\CLSID\\{clsid}\\InprocServer32", "(Default)")
         check(server == f"{install_dir}\\Plugins\\{module}", f"class {clsid} is served by the installed {module}",
               server)
+    # What the uninstall must remove, seen here first: its "is gone" checks look in the same view.
+    for progid in PROGIDS:
+        check(reg_values(f"HKCR\\{progid}") is not None, f"ProgID {progid} is registered")
+    for typelib in TYPELIBS:
+        check(reg_values(f"HKCR\\TypeLib\\{typelib}\\1.0") is not None, f"type library {typelib} is registered")
+    for iid, name in INTERFACES.items():
+        check(reg_value(f"HKCR\\Interface\\{iid}", "(Default)") == name, f"interface {name} is registered")
+    if EDITION == "64":
+        # A 32-bit process (or a setup that forgot its view) would have written here, where the
+        # 64-bit program and COM never look.
+        for key in (PRODUCT_KEY, UNINSTALL_KEY, *(f"HKCR\\CLSID\\{clsid}" for clsid in CLASSES)):
+            check(reg_values(key, view=["/reg:32"]) is None, f"nothing of {key} in the 32-bit registry view")
     uninstall_values = reg_values(UNINSTALL_KEY) or {}
     expected = {"DisplayName": "Tolvane", "Publisher": "Ostrimark", "InstallLocation": install_dir,
                 "UninstallString": f'"{install_dir}\\uninstall.exe"', "DisplayVersion": "3.5"}
@@ -218,6 +279,8 @@ def check_removed(install_dir, kept):
         check(reg_values(f"HKCR\\{progid}") is None, f"ProgID {progid} is gone")
     for typelib in TYPELIBS:
         check(reg_values(f"HKCR\\TypeLib\\{typelib}") is None, f"type library {typelib} is unregistered")
+    for iid, name in INTERFACES.items():
+        check(reg_values(f"HKCR\\Interface\\{iid}") is None, f"interface {name} is unregistered")
     check(not os.path.exists(os.path.join(PREFIX, "drive_c", START_MENU)), "the Start-menu folder is gone")
     startup = [p for p in startup_links()]
     check(not startup, "no start-up shortcut Tolvane.lnk is left", str(startup))
@@ -239,10 +302,21 @@ def fresh_prefix():
         sys.exit("could not create the test prefix")
 
 
+def test_registry_views():
+    print("-- the prefix keeps the 32-bit registry view apart (control for the view checks)")
+    key = "HKLM\\SOFTWARE\\Ostrimark\\SetupTestView"
+    reg("add", key, "/v", "Marker", "/t", "REG_SZ", "/d", "32-bit view", "/f", view=["/reg:32"])
+    check(reg_values(key) is None, "a key written in the 32-bit view is not seen in the 64-bit one")
+    check((reg_values(key, view=["/reg:32"]) or {}).get("Marker", (None, None))[1] == "32-bit view",
+          "and is seen in the 32-bit view")
+    reg("delete", "HKLM\\SOFTWARE\\Ostrimark", "/f", view=["/reg:32"])
+
+
 def test_install_upgrade_uninstall():
     print("-- silent install into a fresh prefix")
     check(not tray_shown(), "no tray icon before the program runs (control)")
-    check(run_setup() == 0, "TolvaneSetup.exe /S exits 0")
+    check_architecture(SETUP, SETUP_NAME)
+    check(run_setup() == 0, f"{SETUP_NAME} /S exits 0")
     check_installed(DEFAULT_DIR)
     check_scanner(DEFAULT_DIR)
 
@@ -257,8 +331,8 @@ def test_install_upgrade_uninstall():
 
     # Settings as the user changes them, a quarantined file and a log, then the program
     # runs again (and saves its settings when the upgrade asks it to exit).
-    wine("reg", "add", PRODUCT_KEY + "\\AdminAlert", "/v", "MailTo", "/t", "REG_SZ", "/d", "admin@example.test", "/f")
-    wine("reg", "add", PRODUCT_KEY, "/v", "LoadOnStartup", "/t", "REG_BINARY", "/d", "01000000", "/f")
+    reg("add", PRODUCT_KEY + "\\AdminAlert", "/v", "MailTo", "/t", "REG_SZ", "/d", "admin@example.test", "/f")
+    reg("add", PRODUCT_KEY, "/v", "LoadOnStartup", "/t", "REG_BINARY", "/d", "01000000", "/f")
     root = unix_path(DEFAULT_DIR)
     os.makedirs(os.path.join(root, "Infected Files"), exist_ok=True)
     quarantined = os.path.join(root, "Infected Files", "patch.exe.KWR")
@@ -268,7 +342,9 @@ def test_install_upgrade_uninstall():
         f.write(b"an earlier scan\r\n")
     log_before = open(os.path.join(root, "Tolvane.log"), "rb").read()
     open(os.path.join(root, "Plugins", "hyseng32.dll"), "wb").write(b"an older module")
-    wine("reg", "delete", "HKCR\\CLSID\\{00520B23-8942-11D3-8CE4-0080C6F9B0FF}", "/f")
+    reg("delete", "HKCR\\CLSID\\{00520B23-8942-11D3-8CE4-0080C6F9B0FF}", "/f")
+    check(reg_values("HKCR\\CLSID\\{00520B23-8942-11D3-8CE4-0080C6F9B0FF}\\InprocServer32") is None,
+          "the privacy engine's class is unregistered before the upgrade (control)")
 
     program = Program(DEFAULT_DIR)
     check(program.wait_for_tray(), "the program runs again before the upgrade")
@@ -300,7 +376,7 @@ def test_install_upgrade_uninstall():
 
 def test_folder_with_spaces():
     print("-- install into a folder whose name has spaces")
-    check(run_setup(f"/D={SPACED_DIR}") == 0, f"TolvaneSetup.exe /S /D={SPACED_DIR} exits 0")
+    check(run_setup(f"/D={SPACED_DIR}") == 0, f"{SETUP_NAME} /S /D={SPACED_DIR} exits 0")
     check_installed(SPACED_DIR)
     check_scanner(SPACED_DIR)
     program = Program(SPACED_DIR)
@@ -340,7 +416,7 @@ def make_setup(name, bindir, *defines):
     target = os.path.join(SCRATCH, name)
     made = subprocess.run(["makensis", "-V1", "-NOCD", "-DCOMPRESSOR=zlib", f"-DBINDIR={bindir}",
                            f"-DTSIGS={BUILD}/bin/specimens/tsigs.kws", f"-DPSIGS={BUILD}/bin/signatures/psigs.kws",
-                           f"-DOUTFILE={target}", *defines, os.path.join(SOURCE, "installer", "tolvane.nsi")],
+                           f"-DOUTFILE={target}", f"-DEDITION={EDITION}", *defines, os.path.join(SOURCE, "installer", "tolvane.nsi")],
                           stdin=subprocess.DEVNULL, capture_output=True, text=True)
     if made.returncode != 0:
         print(made.stdout + made.stderr)
@@ -370,6 +446,8 @@ def main():
         sys.exit("the program needs a display: run through scripts/test, or set DISPLAY")
     fresh_prefix()
     try:
+        if EDITION == "64":
+            test_registry_views()
         test_install_upgrade_uninstall()
         test_folder_with_spaces()
         test_update_key()
