@@ -1,17 +1,4 @@
-# 32-bit Windows through mingw-w64's posix-threads compilers; test programs run under Wine.
-set(CMAKE_SYSTEM_NAME Windows)
+# The 32-bit edition: 32-bit Windows (PE32), test programs under 32-bit Wine.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(TOOLCHAIN_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER   ${TOOLCHAIN_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER  ${TOOLCHAIN_PREFIX}-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-find_program(WIDL_EXECUTABLE NAMES ${TOOLCHAIN_PREFIX}-widl widl REQUIRED)
-
-# Every program CTest starts goes through Wine, in the build tree's own prefix.
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-posix.cmake)
