@@ -106,7 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckExports(image);
     if (!HasAllDirectories(*layout)) return 0;
     CheckedImports imports(image.data(), image.size());
-    if (!BindImports(image.data(), image.size(), layout->optional.dataDirectory[kImportDirectory], imports))
+    if (!BindImports(image.data(), image.size(), layout->optional.dataDirectory[kImportDirectory], imports,
+                     layout->IsPe32Plus()))
         return 0;
     CheckRelocations(image, *layout, 0x10000000u - layout->optional.imageBase);
     CheckExports(image);
