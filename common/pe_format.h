@@ -165,6 +165,11 @@ struct PeLayout {
     std::vector<SectionHeader> sections;
 
     bool IsPe32Plus() const { return optional.magic == kOptionalMagic64; }
+    // Built for `machine` with the optional header of its kind: i386 with PE32, AMD64 with
+    // PE32+. A module of any other kind does not load into a process of that machine.
+    bool IsFor(std::uint16_t machine) const {
+        return file.machine == machine && optional.magic == (machine == kMachineAmd64 ? kOptionalMagic64 : kOptionalMagic32);
+    }
 };
 
 // Fails unless the bytes start with "MZ", hold "PE\0\0" where the DOS header points and

@@ -1,5 +1,6 @@
 #include "plugin_manager.h"
 
+#include "pe_format.h"
 #include "resource.h"
 #include "settings/settings_store.h"
 #include "ui/message_box.h"
@@ -7,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 namespace tolvane {
 namespace {
@@ -18,6 +20,9 @@ using RegistrationCall = HRESULT(STDAPICALLTYPE*)();
 // The export contract promises to write at most 260 bytes, the name and its zero; a
 // smaller buffer would let a long name run over it.
 constexpr std::size_t kNameBufferBytes = 260;
+
+// The headers of any module lie well inside this much of its file.
+constexpr DWORD kHeaderBytes = 64 * 1024;
 
 int AskPlugin(HMODULE module, const char* exportName) {
     auto call = reinterpret_cast<PluginQueryCall>(::GetProcAddress(module, exportName));
@@ -61,7 +66,19 @@ std::string PluginNameFromBuffer(const char* buffer, std::size_t size) {
     return std::string(buffer, strnlen(buffer, limit));
 }
 
+bool IsModuleOfOtherKind(const std::string& path) {
+    unique_file file(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    std::vector<std::uint8_t> headers(kHeaderBytes);
+    DWORD read = 0;
+    if (!::ReadFile(file.get(), headers.data(), kHeaderBytes, &read, nullptr)) return false;
+    std::optional<PeLayout> layout = ReadPeLayout(headers.data(), read);
+    return layout && !layout->IsFor(kNativeMachine);
+}
+
 bool QueryPlugin(const std::string& path, PluginEntry& entry) {
+    if (IsModuleOfOtherKind(path)) return false;
     unique_hmodule module(::LoadLibraryA(path.c_str()));
     if (!module) return false;
     auto getName = reinterpret_cast<GetPluginNameCall>(::GetProcAddress(module.get(), "GetPluginName"));
@@ -92,7 +109,8 @@ bool ChangePluginRegistration(const PluginEntry& entry, bool install) {
     const UINT loadFailed = install ? IDS_PLUGIN_INSTALL_LOAD_FAILED : IDS_PLUGIN_REMOVE_LOAD_FAILED;
     const UINT exportMissing = install ? IDS_PLUGIN_INSTALL_EXPORT_MISSING : IDS_PLUGIN_REMOVE_EXPORT_MISSING;
     const UINT callFailed = install ? IDS_PLUGIN_INSTALL_FAILED : IDS_PLUGIN_REMOVE_FAILED;
-    unique_hmodule module(::LoadLibraryA(entry.path.c_str()));
+    // A module of the other kind fails to load; it is not handed to the loader at all.
+    unique_hmodule module(IsModuleOfOtherKind(entry.path) ? nullptr : ::LoadLibraryA(entry.path.c_str()));
     if (!module) {
         ShowText(PluginMessage(loadFailed, entry.name, entry.path));
         return false;

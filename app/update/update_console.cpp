@@ -6,7 +6,10 @@
 //   tolvane-update --check FOLDER [KEY] checks a published update folder with the client's own
 //                                       checks, and with KEY (the maker's public key file) the
 //                                       signature beside each file; exit status 0 when the
-//                                       client would take every file
+//                                       clients would take every file. The modules at the top
+//                                       must be 32-bit ones, those in x64/ 64-bit ones, whichever
+//                                       edition this program is; a folder without x64/ serves
+//                                       the 32-bit edition only
 #include "settings/install_directory.h"
 #include "settings/settings_store.h"
 #include "staged_engines.h"
@@ -27,6 +30,9 @@
 using namespace tolvane;
 
 namespace {
+
+std::uint16_t OtherMachine(std::uint16_t machine) { return machine == kMachineAmd64 ? kMachineI386 : kMachineAmd64; }
+const char* Bits(std::uint16_t machine) { return machine == kMachineAmd64 ? "64-bit" : "32-bit"; }
 
 int PrintMessage(const std::string& text, UINT type, HWND) {
     std::printf("[message] %s\n", text.c_str());
@@ -93,9 +99,48 @@ int RunInstalledUpdate() {
 }
 
 struct PublishedFile {
-    const char* name;
+    std::string name;        // relative to the folder, as the server's path names it
     DownloadKind kind;
+    std::uint16_t machine;   // of an engine module
 };
+
+std::optional<std::string> ReadSmallFile(const std::string& path, DWORD limit) {
+    unique_file in(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string bytes(limit, '\0');
+    DWORD read = 0;
+    if (!in || !::ReadFile(in.get(), bytes.data(), limit, &read, nullptr)) return std::nullopt;
+    bytes.resize(read);
+    return bytes;
+}
+
+// Empty when the client would take the file; otherwise why not.
+std::string Problem(const std::string& path, const PublishedFile& file, const std::optional<UpdateKey>& key) {
+    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) return "missing";
+    if (!IsUsableDownload(path, file.kind, file.machine)) {
+        return file.kind == DownloadKind::EngineModule && IsUsableDownload(path, file.kind, OtherMachine(file.machine))
+                   ? std::string("a ") + Bits(OtherMachine(file.machine)) + " module where the " +
+                         Bits(file.machine) + " edition reads its own"
+                   : "does not read as the client reads it";
+    }
+    if (file.kind == DownloadKind::VersionFile) {
+        VersionFile version = ParseVersionFile(ReadSmallFile(path, 64 * 1024).value_or(std::string()));
+        if (!SplitDate(version.defs)) return "defs \"" + version.defs + "\" is no month/day/year";
+        std::printf("  defs %s, engine %u.%u.%u\n", version.defs.c_str(), version.engineMajor, version.engineMinor,
+                    version.engineBuild);
+    }
+    if (key) {
+        std::optional<std::string> signature = ReadSmallFile(path + ".sig", kMaxSignatureBytes + 1);
+        if (!signature) return "no signature";
+        if (!key->Verifies(path, std::vector<std::uint8_t>(signature->begin(), signature->end())))
+            return "signature does not verify";
+    }
+    return std::string();
+}
+
+bool IsFolder(const std::string& path) {
+    DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 int CheckFolder(const std::string& folder, const char* keyFile) {
     std::optional<UpdateKey> key;
@@ -103,44 +148,24 @@ int CheckFolder(const std::string& folder, const char* keyFile) {
         std::printf("%s: no RSA public key in PEM form\n", keyFile);
         return 1;
     }
+    std::vector<PublishedFile> files = {{"tsigs.ini", DownloadKind::VersionFile, 0},
+                                        {"tsigs.kws", DownloadKind::TrojanSignatures, 0},
+                                        {"psigs.kws", DownloadKind::PrivacySignatures, 0}};
+    // Each edition's modules where its clients read them, checked as that edition's
+    // whichever edition runs the check.
+    bool x64 = IsFolder(folder + "\\x64");
+    for (std::uint16_t machine : {kMachineI386, kMachineAmd64}) {
+        if (machine == kMachineAmd64 && !x64) continue;
+        for (const char* module : {"kwreng32.dl_", "hyseng32.dl_"})
+            files.push_back({EngineModuleFolder(machine) + std::string(module), DownloadKind::EngineModule, machine});
+    }
     bool good = true;
-    const PublishedFile files[] = {{"tsigs.ini", DownloadKind::VersionFile},
-                                   {"tsigs.kws", DownloadKind::TrojanSignatures},
-                                   {"psigs.kws", DownloadKind::PrivacySignatures},
-                                   {"kwreng32.dl_", DownloadKind::EngineModule},
-                                   {"hyseng32.dl_", DownloadKind::EngineModule}};
     for (const PublishedFile& file : files) {
-        std::string path = folder + "\\" + file.name;
-        std::string problem;
-        if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            problem = "missing";
-        } else if (!IsUsableDownload(path, file.kind)) {
-            problem = "does not read as the client reads it";
-        } else if (file.kind == DownloadKind::VersionFile) {
-            std::vector<std::uint8_t> bytes(64 * 1024);
-            unique_file in(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-            DWORD read = 0;
-            ::ReadFile(in.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-            VersionFile version = ParseVersionFile(std::string_view(reinterpret_cast<char*>(bytes.data()), read));
-            if (!SplitDate(version.defs)) problem = "defs \"" + version.defs + "\" is no month/day/year";
-            else
-                std::printf("  defs %s, engine %u.%u.%u\n", version.defs.c_str(), version.engineMajor,
-                            version.engineMinor, version.engineBuild);
-        }
-        if (problem.empty() && key) {
-            std::vector<std::uint8_t> signature;
-            unique_file sig(::CreateFileA((path + ".sig").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, 0, nullptr));
-            DWORD read = 0;
-            signature.resize(kMaxSignatureBytes + 1);
-            if (!sig || !::ReadFile(sig.get(), signature.data(), static_cast<DWORD>(signature.size()), &read, nullptr))
-                problem = "no signature";
-            else if (signature.resize(read), !key->Verifies(path, signature))
-                problem = "signature does not verify";
-        }
-        std::printf("%-13s %s\n", file.name, problem.empty() ? "ok" : ("REFUSED: " + problem).c_str());
+        std::string problem = Problem(folder + "\\" + file.name, file, key);
+        std::printf("%-17s %s\n", file.name.c_str(), problem.empty() ? "ok" : ("REFUSED: " + problem).c_str());
         good = good && problem.empty();
     }
+    if (!x64) std::printf("%-17s none: a tree for the 32-bit edition only\n", EngineModuleFolder(kMachineAmd64));
     return good ? 0 : 1;
 }
 

@@ -45,7 +45,9 @@ struct UpdateRun {
 };
 
 // The transfer list for the given update options; the local version file goes into
-// `windowsDirectory`, the other local files into the current directory.
+// `windowsDirectory`, the other local files into the current directory. The engine
+// modules are this edition's: Path + "x64/kwreng32.dl_" in the 64-bit edition, Path +
+// "kwreng32.dl_" in the 32-bit one (EngineModuleFolder).
 std::array<std::string, kTransferCount> BuildTransferList(const UpdateOptionsRecord& options,
                                                           const std::string& windowsDirectory);
 

@@ -254,7 +254,9 @@ TransferOutcome TransferFile(UpdateRun& run, const std::string& remote, const st
         if (!signature) return run.cancel ? TransferOutcome::Failed : RefuseFile(run, kUnsignedFile, remote);
         if (!run.key->Verifies(file.path(), *signature)) return RefuseFile(run, kForgedFile, remote);
     }
-    if (!IsUsableDownload(file.path(), kind)) return RefuseFile(run, kDamagedFile, remote);
+    // A module of the other edition is refused like a damaged one: staged, it would replace
+    // a module that loads with one that never does.
+    if (!IsUsableDownload(file.path(), kind, kNativeMachine)) return RefuseFile(run, kDamagedFile, remote);
     return file.Commit() ? TransferOutcome::Done : TransferOutcome::Aborted;
 }
 

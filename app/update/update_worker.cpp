@@ -103,12 +103,15 @@ std::array<std::string, kTransferCount> BuildTransferList(const UpdateOptionsRec
     // The fields are fixed-width and may lack their NUL when a stored value filled them.
     std::string server(options.FTPServer, strnlen(options.FTPServer, sizeof options.FTPServer));
     std::string path(options.Path, strnlen(options.Path, sizeof options.Path));
+    // This edition's modules: the 64-bit client's in the subfolder, the 32-bit one's where
+    // they always were.
+    std::string modules = path + EngineModuleFolder(kNativeMachine);
     return {server,
             path + "tsigs.ini", windowsDirectory + "\\tsigs.ini",
             path + "tsigs.kws", "tsigs.kws",
             path + "psigs.kws", "psigs.kws",
-            path + "kwreng32.dl_", "kwreng32.tmp",
-            path + "hyseng32.dl_", "hyseng32.tmp"};
+            modules + "kwreng32.dl_", "kwreng32.tmp",
+            modules + "hyseng32.dl_", "hyseng32.tmp"};
 }
 
 DWORD WINAPI UpdateWorker(void* parameter) {

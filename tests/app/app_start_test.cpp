@@ -15,6 +15,7 @@
 #include "ui/message_box.h"
 #include "unique_handle.h"
 #include "update/staged_engines.h"
+#include "update/update_file_check.h"
 #include "update/update_server_support.h"
 
 #include <gtest/gtest.h>
@@ -427,7 +428,10 @@ TEST_F(ProgramStartTest, RecoveryAtStartAndTheStatusPageRunTheRealUpdate) {
               server.Requested());
 
     ASSERT_TRUE(server.Clear());
-    for (std::string name : {"tsigs.ini", "tsigs.kws", "psigs.kws", "kwreng32.dl_", "hyseng32.dl_"}) {
+    // This edition's modules, where its client asks for them.
+    const std::string modules = EngineModuleFolder(kNativeMachine);
+    for (std::string name : {std::string("tsigs.ini"), std::string("tsigs.kws"), std::string("psigs.kws"),
+                             modules + "kwreng32.dl_", modules + "hyseng32.dl_"}) {
         ASSERT_TRUE(server.Serve(name, Published(name)));
         ASSERT_TRUE(server.Serve(name + ".sig", Published(name + ".sig")));
     }
@@ -446,8 +450,8 @@ TEST_F(ProgramStartTest, RecoveryAtStartAndTheStatusPageRunTheRealUpdate) {
                    reinterpret_cast<LPARAM>(::GetDlgItem(statusPage, IDC_CHECK_DEFINITIONS)));
     ASSERT_TRUE(program.Answer(downloaded, IDOK, 60));
     EXPECT_EQ(Published("tsigs.kws"), ReadBytes(work / "tsigs.kws"));
-    EXPECT_EQ(Published("kwreng32.dl_"), ReadBytes(work / "kwreng32.tmp"));
-    EXPECT_EQ(Published("hyseng32.dl_"), ReadBytes(work / "hyseng32.tmp"));
+    EXPECT_EQ(Published(modules + "kwreng32.dl_"), ReadBytes(work / "kwreng32.tmp"));
+    EXPECT_EQ(Published(modules + "hyseng32.dl_"), ReadBytes(work / "hyseng32.tmp"));
     EXPECT_EQ(10u, server.Requested().size()) << "each file and its signature, checked with the key";
 
     ASSERT_TRUE(::SendMessageTimeoutA(frame, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 10000, &answer));
@@ -458,8 +462,8 @@ TEST_F(ProgramStartTest, RecoveryAtStartAndTheStatusPageRunTheRealUpdate) {
     ::PostMessageA(sheet, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(::GetDlgItem(sheet, IDOK)));
     ASSERT_TRUE(program.Exited(10000)) << "Quit ends the program";
     EXPECT_EQ(0u, program.ExitCode());
-    EXPECT_EQ(Published("kwreng32.dl_"), ReadBytes(plugins / "kwreng32.dll")) << "the final exit swaps";
-    EXPECT_EQ(Published("hyseng32.dl_"), ReadBytes(plugins / "hyseng32.dll"));
+    EXPECT_EQ(Published(modules + "kwreng32.dl_"), ReadBytes(plugins / "kwreng32.dll")) << "the final exit swaps";
+    EXPECT_EQ(Published(modules + "hyseng32.dl_"), ReadBytes(plugins / "hyseng32.dll"));
     EXPECT_EQ(3u, ReadDword(kEngine, "EngBld"));
     EXPECT_FALSE(FileExists(work / "kwreng32.tmp"));
     EXPECT_FALSE(FileExists(work / "hyseng32.tmp"));

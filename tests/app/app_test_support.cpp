@@ -1,5 +1,7 @@
 #include "app_test_support.h"
 
+#include "pe_format.h"
+#include "test_support.h"
 #include "ui/message_box.h"
 #include "unique_handle.h"
 
@@ -165,6 +167,10 @@ bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds) {
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
     return true;
+}
+
+std::string PluginImagePath(std::uint16_t machine, const char* name) {
+    return ModuleDirectory() + "\\plugin_images\\" + (machine == kMachineAmd64 ? "amd64" : "i386") + "\\" + name;
 }
 
 std::vector<std::string> ShownTexts(const CaughtMessages& caught) {

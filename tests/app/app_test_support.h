@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -52,6 +53,13 @@ void PointAt(HWND window);
 std::vector<HWND> ThreadDialogs(DWORD thread, const char* caption = nullptr);
 // Runs this thread's messages until `done` holds or the time is up; false when it is up.
 bool PumpUntil(const std::function<bool()>& done, DWORD milliseconds);
+
+// A plug-in-shaped DLL built for `machine` (kMachineI386 or kMachineAmd64), written at
+// build time by tests/make_plugin_image.py beside the test programs: the seven plug-in
+// exports, loadable by its own kind. The module of the other edition for the tests that
+// must refuse one, without the other edition's build folder. `name` is "kwreng32.dll" or
+// "hyseng32.dll".
+std::string PluginImagePath(std::uint16_t machine, const char* name);
 
 // The texts of the messages caught, in order.
 std::vector<std::string> ShownTexts(const CaughtMessages& caught);

@@ -3,6 +3,7 @@
 #include "app_test_support.h"
 #include "maintenance/plugin_manager.h"
 #include "pages/plugin_manager_dialog.h"
+#include "pe_format.h"
 #include "registry_support.h"
 #include "resource.h"
 #include "test_support.h"
@@ -126,6 +127,49 @@ TEST_F(PluginManagerTest, RemovesAndInstallsTheMovedEnginesButNeverTheCriticalOn
     }));
     EXPECT_EQ(1, CallExport(privacy_, "IsPluginRegistered"));
     EXPECT_EQ(1, CallExport(scan_, "IsPluginRegistered"));
+}
+
+// A module built for the other edition (a 32-bit engine in the 64-bit edition's plug-in
+// folder, or the reverse) never loads here. It is not listed; and when one has taken the
+// place of a listed plug-in by the time of OK, each pass refuses it as a module that
+// failed to load, naming it, without loading it or calling anything of it.
+TEST_F(PluginManagerTest, AModuleOfTheOtherKindIsNeitherListedNorLoadedNorRegistered) {
+    constexpr std::uint16_t otherMachine = kNativeMachine == kMachineAmd64 ? kMachineI386 : kMachineAmd64;
+    const std::string other = PluginImagePath(otherMachine, "hyseng32.dll");
+    ASSERT_TRUE(::CopyFileA(other.c_str(), (plugins_ / "other.dll").c_str(), FALSE));
+    EXPECT_TRUE(IsModuleOfOtherKind(plugins_ / "other.dll"));
+    EXPECT_FALSE(IsModuleOfOtherKind(scan_));
+    EXPECT_FALSE(IsModuleOfOtherKind(plugins_ / "broken.dll")) << "no image at all: the loader judges it";
+    EXPECT_FALSE(IsModuleOfOtherKind(plugins_ / "missing.dll"));
+    PluginEntry entry;
+    EXPECT_FALSE(QueryPlugin(plugins_ / "other.dll", entry));
+
+    // The privacy engine not installed, moved in, and replaced by the other kind before OK.
+    ASSERT_EQ(S_OK, CallExport(privacy_, "DllUnregisterServer"));
+    const std::string classKey = "CLSID\\{00520B23-8942-11D3-8CE4-0080C6F9B0FF}\\InprocServer32";
+    CaughtMessages caught;
+    EXPECT_EQ(IDOK, WithManager([&](HWND dialog) {
+        EXPECT_EQ(std::vector<std::string>{"Tolvane Privacy Engine"}, Available(dialog)) << "other.dll is not listed";
+        EXPECT_EQ(std::vector<std::string>{"Tolvane Scan Engine"}, Installed(dialog));
+        SelectAll(dialog, IDC_AVAILABLE_PLUGINS);
+        Press(dialog, IDC_INSTALL_PLUGIN);
+        EXPECT_TRUE(::CopyFileA(other.c_str(), privacy_.c_str(), FALSE));
+        Press(dialog, IDOK, true);
+    }));
+    EXPECT_EQ((std::vector<std::string>{
+                  "Unable to install Tolvane Privacy Engine.  LoadLibrary failed on:\n\n" + privacy_ + ".",
+                  LoadMessage(IDS_PLUGIN_CHANGES_LATER)}),
+              ShownTexts(caught));
+    unique_hkey registered;
+    EXPECT_NE(ERROR_SUCCESS, ::RegOpenKeyExA(HKEY_CLASSES_ROOT, classKey.c_str(), 0, KEY_READ, registered.put()))
+        << "nothing registered";
+
+    // The removal pass refuses it the same way.
+    CaughtMessages removal;
+    EXPECT_FALSE(ChangePluginRegistration(PluginEntry{"Tolvane Privacy Engine", 1, privacy_, 0}, false));
+    EXPECT_EQ(std::vector<std::string>{"Unable to remove Tolvane Privacy Engine.  LoadLibrary failed on:\n\n" +
+                                       privacy_ + "."},
+              ShownTexts(removal));
 }
 
 TEST_F(PluginManagerTest, WithoutAPluginFolderSettingTheListsStayEmpty) {

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -48,12 +49,23 @@ std::vector<std::uint8_t> Published(const std::string& name, const char* tree = 
     return ReadBytes(ModuleDirectory() + "\\" + tree + "\\Updates\\" + name);
 }
 std::string KeyFile(const char* name) { return ModuleDirectory() + "\\update_keys\\" + name; }
-const char* const kPublishedFiles[] = {"tsigs.ini", "tsigs.kws", "psigs.kws", "kwreng32.dl_", "hyseng32.dl_"};
+
+// Where this edition's engine modules lie on the server ("x64/" under the update path in
+// the 64-bit edition, its top in the 32-bit one), and the other edition's kind and place.
+const std::string kOwnModules = EngineModuleFolder(kNativeMachine);
+constexpr std::uint16_t kOtherMachine = kNativeMachine == kMachineAmd64 ? kMachineI386 : kMachineAmd64;
+const std::string kOtherModules = EngineModuleFolder(kOtherMachine);
+
+// What this edition's client fetches of a published tree.
+const std::vector<std::string> kPublishedFiles = {"tsigs.ini", "tsigs.kws", "psigs.kws", kOwnModules + "kwreng32.dl_",
+                                                  kOwnModules + "hyseng32.dl_"};
 
 // An engine module as built (without debugging data), to serve as a ".dl_".
 std::vector<std::uint8_t> Module(const char* name) {
     return ReadBytes(ModuleDirectory() + "\\update_modules\\" + name);
 }
+// A plug-in-shaped DLL of the other edition's kind, with all seven exports.
+std::vector<std::uint8_t> OtherKindModule(const char* name) { return ReadBytes(PluginImagePath(kOtherMachine, name)); }
 
 class UpdateClient : public ::testing::Test {
 protected:
@@ -141,10 +153,14 @@ TEST_F(UpdateClient, EqualOrOlderVersionsFetchNothingButTheVersionFile) {
     EXPECT_EQ(std::vector<std::string>(2, LoadMessage(IDS_UPDATE_NOT_NEEDED)), Shown());
 }
 
+// Both editions' modules on the server, each where its clients read them ("x64/" for the
+// 64-bit edition): this edition's client asks for its own only.
 TEST_F(UpdateClient, NewerEngineIsStagedOnceAndTakesTheServersVersion) {
     ServeVersion("6/21/2000", 3, 1, 0);
-    Serve("kwreng32.dl_", Module("kwreng32.dll"));
-    Serve("hyseng32.dl_", Module("hyseng32.dll"));
+    Serve(kOwnModules + "kwreng32.dl_", Module("kwreng32.dll"));
+    Serve(kOwnModules + "hyseng32.dl_", Module("hyseng32.dll"));
+    Serve(kOtherModules + "kwreng32.dl_", OtherKindModule("kwreng32.dll"));
+    Serve(kOtherModules + "hyseng32.dl_", OtherKindModule("hyseng32.dll"));
     EXPECT_EQ(kNewerEngines, Run("6/21/2000"));
     EXPECT_EQ(Module("kwreng32.dll"), ReadBytes(work_ / "kwreng32.tmp"));
     EXPECT_EQ(Module("hyseng32.dll"), ReadBytes(work_ / "hyseng32.tmp"));
@@ -153,17 +169,55 @@ TEST_F(UpdateClient, NewerEngineIsStagedOnceAndTakesTheServersVersion) {
     EXPECT_EQ(1, engine_.minor);
     EXPECT_EQ(0, engine_.build);
     EXPECT_EQ(kNothingNewer, Run("6/21/2000")) << "a second run finds the staged version current";
-    EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/kwreng32.dl_", "/Updates/hyseng32.dl_"}),
+    const std::string place = sizeof(void*) == 8 ? "/Updates/x64/" : "/Updates/";
+    EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", place + "kwreng32.dl_", place + "hyseng32.dl_"}),
               Requested());
     EXPECT_EQ((std::vector<std::string>{LoadMessage(IDS_UPDATE_DOWNLOADED), LoadMessage(IDS_UPDATE_NOT_NEEDED)}),
               Shown());
+}
+
+// The other edition's modules served in this edition's place (the 32-bit engines in x64/,
+// or 64-bit ones at the top): staged, they would replace modules that load with ones that
+// never load here. Whole plug-in DLLs, refused for their kind alone.
+TEST_F(UpdateClient, ModulesOfTheOtherEditionInItsPlaceAreRefused) {
+    ServeVersion("6/21/2000", 3, 1, 0);
+    Serve(kOwnModules + "kwreng32.dl_", OtherKindModule("kwreng32.dll"));
+    Serve(kOwnModules + "hyseng32.dl_", OtherKindModule("hyseng32.dll"));
+    const std::vector<std::uint8_t> other = OtherKindModule("kwreng32.dll");
+    ASSERT_TRUE(IsPluginModuleImage(other.data(), other.size(), kOtherMachine)) << "a module, of the other kind";
+    EXPECT_EQ(kUpdateFailed, Run("6/21/2000"));
+    EXPECT_TRUE(LocalFiles().empty()) << "nothing staged, no scratch left";
+    EXPECT_FALSE(enginesDownloaded_);
+    EXPECT_EQ(2, engine_.build);
+    std::vector<std::string> expected;
+    for (const char* name : {"kwreng32.dl_", "hyseng32.dl_"})
+        expected.push_back("The file /Updates/" + kOwnModules + name +
+                           " sent by the update server is damaged or is not the file Tolvane expects. "
+                           "It was not installed.");
+    expected.push_back(LoadMessage(IDS_UPDATE_FAILED));
+    EXPECT_EQ(expected, Shown());
+}
+
+TEST(TransferList, NamesTheEditionsOwnModules) {
+    UpdateOptionsRecord options{};
+    SetField(options.FTPServer, "http://127.0.0.1:1");
+    SetField(options.Path, "/Updates/");
+    std::array<std::string, kTransferCount> list = BuildTransferList(options, "C:\\WINDOWS");
+    const std::string place = sizeof(void*) == 8 ? "/Updates/x64/" : "/Updates/";
+    EXPECT_EQ(place + "kwreng32.dl_", list[kRemoteScanEngine]);
+    EXPECT_EQ(place + "hyseng32.dl_", list[kRemotePrivacyEngine]);
+    EXPECT_EQ("kwreng32.tmp", list[kStagedScanEngine]);
+    EXPECT_EQ("hyseng32.tmp", list[kStagedPrivacyEngine]);
+    EXPECT_EQ("/Updates/tsigs.ini", list[kRemoteVersionFile]) << "one version file for both editions";
+    EXPECT_EQ("/Updates/tsigs.kws", list[kRemoteTrojanSigs]);
+    EXPECT_EQ("/Updates/psigs.kws", list[kRemotePrivacySigs]);
 }
 
 TEST_F(UpdateClient, NoStoredDateFetchesBothSignatureFilesButOnlyNewerEngines) {
     ServeVersion("6/21/2000", 3, 0, 2);
     Serve("tsigs.kws", Signatures(40, 20));
     Serve("psigs.kws", Signatures(5, 21));
-    Serve("kwreng32.dl_", Module("kwreng32.dll"));
+    Serve(kOwnModules + "kwreng32.dl_", Module("kwreng32.dll"));
     EXPECT_EQ(kNewerDefs, Run(""));
     EXPECT_EQ(Signatures(40, 20), ReadBytes(work_ / "tsigs.kws"));
     EXPECT_EQ(Signatures(5, 21), ReadBytes(work_ / "psigs.kws"));
@@ -187,8 +241,8 @@ TEST_F(UpdateClient, DownloadsThatFailTheirCheckReplaceNothing) {
     Serve("psigs.kws", noRecords);
     std::vector<std::uint8_t> cutModule = Module("kwreng32.dll");
     cutModule.resize(cutModule.size() / 2);
-    Serve("kwreng32.dl_", cutModule);
-    Serve("hyseng32.dl_", ReadBytes(ModuleDirectory() + "\\specimens\\plugins_probe.dll"));
+    Serve(kOwnModules + "kwreng32.dl_", cutModule);
+    Serve(kOwnModules + "hyseng32.dl_", ReadBytes(ModuleDirectory() + "\\specimens\\plugins_probe.dll"));
     EXPECT_EQ(kUpdateFailed, Run("6/21/2000"));
     EXPECT_EQ(liveTrojanSigs, ReadBytes(work_ / "tsigs.kws"));
     EXPECT_EQ(livePrivacySigs, ReadBytes(work_ / "psigs.kws"));
@@ -196,43 +250,56 @@ TEST_F(UpdateClient, DownloadsThatFailTheirCheckReplaceNothing) {
     EXPECT_FALSE(enginesDownloaded_);
     EXPECT_EQ(2, engine_.build);
     std::vector<std::string> expected;
-    for (const char* name : {"tsigs.kws", "psigs.kws", "kwreng32.dl_", "hyseng32.dl_"})
-        expected.push_back("The file /Updates/" + std::string(name) +
+    for (const std::string& name :
+         std::vector<std::string>{"tsigs.kws", "psigs.kws", kOwnModules + "kwreng32.dl_", kOwnModules + "hyseng32.dl_"})
+        expected.push_back("The file /Updates/" + name +
                            " sent by the update server is damaged or is not the file Tolvane expects. "
                            "It was not installed.");
     expected.push_back(LoadMessage(IDS_UPDATE_FAILED));
     EXPECT_EQ(expected, Shown());
 }
 
-TEST(PluginModuleImage, IsA32BitDllWithTheSevenPluginExports) {
+TEST(PluginModuleImage, IsADllOfTheExpectedKindWithTheSevenPluginExports) {
     for (const char* name : {"kwreng32.dll", "hyseng32.dll"}) {
         SCOPED_TRACE(name);
         const std::vector<std::uint8_t> module = Module(name);
-        ASSERT_TRUE(IsPluginModuleImage(module.data(), module.size()));
+        ASSERT_TRUE(IsPluginModuleImage(module.data(), module.size(), kNativeMachine));
+        EXPECT_FALSE(IsPluginModuleImage(module.data(), module.size(), kOtherMachine)) << "asked for the other kind";
         std::optional<PeLayout> layout = ReadPeLayout(module.data(), module.size());
         ASSERT_TRUE(layout);
         std::uint32_t fileHeader = 0;
         std::memcpy(&fileHeader, module.data() + offsetof(DosHeader, ntHeaderOffset), 4);
         fileHeader += 4;
 
+        // The other machine in the file header, the optional header still of this kind.
         std::vector<std::uint8_t> other = module;
-        other[fileHeader + offsetof(FileHeader, machine)] = 0x64;  // 0x8664, a 64-bit machine
-        other[fileHeader + offsetof(FileHeader, machine) + 1] = 0x86;
-        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size())) << "other machine";
+        std::memcpy(&other[fileHeader + offsetof(FileHeader, machine)], &kOtherMachine, 2);
+        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size(), kNativeMachine)) << "other machine";
+        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size(), kOtherMachine)) << "machine and header disagree";
         other = module;
         other[fileHeader + offsetof(FileHeader, characteristics) + 1] &= ~(kFileIsDll >> 8);
-        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size())) << "a program, not a DLL";
+        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size(), kNativeMachine)) << "a program, not a DLL";
         other = module;
         auto at = std::search(other.begin(), other.end(), "IsCriticalPlugin", "IsCriticalPlugin" + 16);
         ASSERT_NE(other.end(), at);
         *at = 'X';
-        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size())) << "one export missing";
+        EXPECT_FALSE(IsPluginModuleImage(other.data(), other.size(), kNativeMachine)) << "one export missing";
         std::size_t end = 0;
         for (const SectionHeader& section : layout->sections)
             end = std::max<std::size_t>(end, section.pointerToRawData + section.sizeOfRawData);
-        EXPECT_FALSE(IsPluginModuleImage(module.data(), end - 1)) << "cut by one byte of its sections";
+        EXPECT_FALSE(IsPluginModuleImage(module.data(), end - 1, kNativeMachine)) << "cut by one byte of its sections";
     }
-    EXPECT_FALSE(IsPluginModuleImage(nullptr, 0));
+    // A module of either kind is told by its bytes, whichever edition asks.
+    for (std::uint16_t machine : {kMachineI386, kMachineAmd64}) {
+        const std::vector<std::uint8_t> image = ReadBytes(PluginImagePath(machine, "kwreng32.dll"));
+        std::optional<PeLayout> layout = ReadPeLayout(image.data(), image.size());
+        ASSERT_TRUE(layout);
+        EXPECT_EQ(machine == kMachineAmd64, layout->IsPe32Plus());
+        EXPECT_TRUE(IsPluginModuleImage(image.data(), image.size(), machine)) << machine;
+        EXPECT_FALSE(IsPluginModuleImage(image.data(), image.size(), machine == kMachineAmd64 ? kMachineI386 : kMachineAmd64))
+            << machine;
+    }
+    EXPECT_FALSE(IsPluginModuleImage(nullptr, 0, kNativeMachine));
 }
 
 namespace {
@@ -263,35 +330,37 @@ TEST_F(UpdateClient, ExceptionOnTheWorkerEndsTheRunAsFailed) {
 }
 
 TEST_F(UpdateClient, PublishedTreeIsTakenWithTheMakersKeyAndUnsignedWithoutAKey) {
-    for (const char* name : kPublishedFiles) {
+    for (const std::string& name : kPublishedFiles) {
         Serve(name, Published(name));
-        Serve(std::string(name) + ".sig", Published(std::string(name) + ".sig"));
+        Serve(name + ".sig", Published(name + ".sig"));
     }
     EXPECT_EQ(kNewerDefs | kNewerEngines, Run("6/21/2000", nullptr, KeyFile("maker.pub")));
     EXPECT_EQ(Published("tsigs.kws"), ReadBytes(work_ / "tsigs.kws"));
     EXPECT_EQ(Published("psigs.kws"), ReadBytes(work_ / "psigs.kws"));
-    EXPECT_EQ(Published("kwreng32.dl_"), ReadBytes(work_ / "kwreng32.tmp"));
-    EXPECT_EQ(Published("hyseng32.dl_"), ReadBytes(work_ / "hyseng32.tmp"));
+    EXPECT_EQ(Published(kOwnModules + "kwreng32.dl_"), ReadBytes(work_ / "kwreng32.tmp"));
+    EXPECT_EQ(Published(kOwnModules + "hyseng32.dl_"), ReadBytes(work_ / "hyseng32.tmp"));
+    EXPECT_EQ(Module("kwreng32.dll"), ReadBytes(work_ / "kwreng32.tmp")) << "this build's own engine";
     EXPECT_TRUE(enginesDownloaded_);
     EXPECT_EQ(3, engine_.build);
     EXPECT_EQ(10u, Requested().size()) << "each file and its signature";
 
     // No key installed: the same tree without its signatures, as before signing existed.
     ASSERT_TRUE(server_.Clear());
-    for (const char* name : kPublishedFiles) Serve(name, Published(name));
+    for (const std::string& name : kPublishedFiles) Serve(name, Published(name));
     engine_ = EngineVersion{3, 0, 2};
     EXPECT_EQ(kNewerDefs | kNewerEngines, Run("6/21/2000"));
     EXPECT_EQ((std::vector<std::string>{"/Updates/tsigs.ini", "/Updates/tsigs.kws", "/Updates/psigs.kws",
-                                        "/Updates/kwreng32.dl_", "/Updates/hyseng32.dl_"}),
+                                        "/Updates/" + kOwnModules + "kwreng32.dl_",
+                                        "/Updates/" + kOwnModules + "hyseng32.dl_"}),
               Requested())
         << "no signature asked for";
 
     // A key change under way: the installation carries both keys, the tree is signed with
     // the new one.
     ASSERT_TRUE(server_.Clear());
-    for (const char* name : kPublishedFiles) {
+    for (const std::string& name : kPublishedFiles) {
         Serve(name, Published(name, "update_tree_other"));
-        Serve(std::string(name) + ".sig", Published(std::string(name) + ".sig", "update_tree_other"));
+        Serve(name + ".sig", Published(name + ".sig", "update_tree_other"));
     }
     const std::string bothKeys = work_ / "both.pub";
     ASSERT_TRUE(WriteText(bothKeys, ReadText(KeyFile("maker.pub")) + ReadText(KeyFile("other.pub"))));
@@ -300,22 +369,76 @@ TEST_F(UpdateClient, PublishedTreeIsTakenWithTheMakersKeyAndUnsignedWithoutAKey)
     EXPECT_EQ(std::vector<std::string>(3, LoadMessage(IDS_UPDATE_DOWNLOADED)), Shown());
 }
 
+// tools/publish wrote both editions' modules, each of its kind and each signed with the
+// maker's key: this build's engines in this edition's place, the other kind's in the other's.
+TEST(PublishedTree, HoldsBothEditionsModulesEachOfItsKindAndSigned) {
+    std::optional<UpdateKey> key = UpdateKey::Load(KeyFile("maker.pub"));
+    ASSERT_TRUE(key);
+    for (std::uint16_t machine : {kMachineI386, kMachineAmd64}) {
+        for (const char* module : {"kwreng32.dl_", "hyseng32.dl_"}) {
+            const std::string name = EngineModuleFolder(machine) + std::string(module);
+            SCOPED_TRACE(name);
+            const std::string path = ModuleDirectory() + "\\update_tree\\Updates\\" + name;
+            EXPECT_TRUE(IsUsableDownload(path, DownloadKind::EngineModule, machine));
+            EXPECT_FALSE(IsUsableDownload(path, DownloadKind::EngineModule,
+                                          machine == kMachineAmd64 ? kMachineI386 : kMachineAmd64));
+            EXPECT_TRUE(key->Verifies(path, Published(name + ".sig")));
+        }
+    }
+    EXPECT_EQ(Module("kwreng32.dll"), Published(kOwnModules + "kwreng32.dl_"));
+    EXPECT_EQ(Module("hyseng32.dll"), Published(kOwnModules + "hyseng32.dl_"));
+    EXPECT_EQ(OtherKindModule("kwreng32.dll"), Published(kOtherModules + "kwreng32.dl_"));
+    EXPECT_EQ(OtherKindModule("hyseng32.dll"), Published(kOtherModules + "hyseng32.dl_"));
+}
+
+// A tree of 32-bit modules only (tools/publish --no-x64) serves the 32-bit edition as it
+// always did; the 64-bit client takes its definitions from it but finds no modules of its
+// own, and stages nothing.
+TEST_F(UpdateClient, TreeWithoutX64ModulesServesThe32BitEditionOnly) {
+    const char* tree = "update_tree_32";
+    ASSERT_EQ(INVALID_FILE_ATTRIBUTES,
+              ::GetFileAttributesA((ModuleDirectory() + "\\" + tree + "\\Updates\\x64").c_str()));
+    for (std::string name : {"tsigs.ini", "tsigs.kws", "psigs.kws", "kwreng32.dl_", "hyseng32.dl_"}) {
+        Serve(name, Published(name, tree));
+        Serve(name + ".sig", Published(name + ".sig", tree));
+    }
+    int result = Run("6/21/2000", nullptr, KeyFile("maker.pub"));
+    EXPECT_EQ(Published("tsigs.kws", tree), ReadBytes(work_ / "tsigs.kws"));
+    EXPECT_EQ(Published("psigs.kws", tree), ReadBytes(work_ / "psigs.kws"));
+    if (kNativeMachine == kMachineI386) {
+        EXPECT_EQ(kNewerDefs | kNewerEngines, result);
+        EXPECT_EQ(Published("kwreng32.dl_", tree), ReadBytes(work_ / "kwreng32.tmp"));
+        EXPECT_EQ(Published("hyseng32.dl_", tree), ReadBytes(work_ / "hyseng32.tmp"));
+        EXPECT_TRUE(enginesDownloaded_);
+        EXPECT_EQ(std::vector<std::string>{LoadMessage(IDS_UPDATE_DOWNLOADED)}, Shown());
+    } else {
+        EXPECT_EQ(kUpdateFailed, result);
+        EXPECT_EQ((std::set<std::string>{"psigs.kws", "tsigs.kws"}), LocalFiles()) << "no 32-bit module staged";
+        EXPECT_FALSE(enginesDownloaded_);
+        EXPECT_EQ(2, engine_.build);
+        EXPECT_EQ((std::vector<std::string>{"File not found on Server: /Updates/x64/kwreng32.dl_",
+                                            "File not found on Server: /Updates/x64/hyseng32.dl_",
+                                            LoadMessage(IDS_UPDATE_FAILED)}),
+                  Shown());
+    }
+}
+
 TEST_F(UpdateClient, WithTheKeyATamperedUnsignedOrForeignSignedFileReplacesNothing) {
     const std::vector<std::uint8_t> liveTrojanSigs = Signatures(30, 1), livePrivacySigs = Signatures(3, 2);
     ASSERT_TRUE(WriteBytes(work_ / "tsigs.kws", liveTrojanSigs));
     ASSERT_TRUE(WriteBytes(work_ / "psigs.kws", livePrivacySigs));
-    for (const char* name : kPublishedFiles) {
+    for (const std::string& name : kPublishedFiles) {
         Serve(name, Published(name));
-        Serve(std::string(name) + ".sig", Published(std::string(name) + ".sig"));
+        Serve(name + ".sig", Published(name + ".sig"));
     }
     Serve("tsigs.kws.sig", Published("tsigs.kws.sig", "update_tree_other"));
     ASSERT_EQ(Published("tsigs.kws"), Published("tsigs.kws", "update_tree_other")) << "the same file";
     ASSERT_TRUE(::DeleteFileA((server_.Folder() + "\\www\\Updates\\psigs.kws.sig").c_str()));
-    std::vector<std::uint8_t> tampered = Published("kwreng32.dl_");
-    ASSERT_TRUE(IsPluginModuleImage(tampered.data(), tampered.size()));
+    std::vector<std::uint8_t> tampered = Published(kOwnModules + "kwreng32.dl_");
+    ASSERT_TRUE(IsPluginModuleImage(tampered.data(), tampered.size(), kNativeMachine));
     tampered[tampered.size() / 2] ^= 0x01;  // one bit of the code, still a module
-    ASSERT_TRUE(IsPluginModuleImage(tampered.data(), tampered.size()));
-    Serve("kwreng32.dl_", tampered);
+    ASSERT_TRUE(IsPluginModuleImage(tampered.data(), tampered.size(), kNativeMachine));
+    Serve(kOwnModules + "kwreng32.dl_", tampered);
 
     EXPECT_EQ(kUpdateFailed, Run("6/21/2000", nullptr, KeyFile("maker.pub")));
     EXPECT_EQ(liveTrojanSigs, ReadBytes(work_ / "tsigs.kws"));
@@ -329,7 +452,8 @@ TEST_F(UpdateClient, WithTheKeyATamperedUnsignedOrForeignSignedFileReplacesNothi
                   "The signature of the file /Updates/tsigs.kws " + forged,
                   "The file /Updates/psigs.kws sent by the update server has no signature of the maker (.sig). "
                   "It was not installed.",
-                  "The signature of the file /Updates/kwreng32.dl_ " + forged, LoadMessage(IDS_UPDATE_FAILED)}),
+                  "The signature of the file /Updates/" + kOwnModules + "kwreng32.dl_ " + forged,
+                  LoadMessage(IDS_UPDATE_FAILED)}),
               Shown());
 }
 
@@ -356,7 +480,7 @@ TEST_F(UpdateClient, MissingOrCutFilesLeaveTheOldOnesAndNoEngineStaged) {
     ASSERT_TRUE(WriteBytes(work_ / "psigs.kws", oldPrivacySigs_));
     ServeVersion("1/1/2001", 3, 0, 3);
     Serve("psigs.kws", Signatures(400, 8), "cut");
-    Serve("kwreng32.dl_", Module("kwreng32.dll"));
+    Serve(kOwnModules + "kwreng32.dl_", Module("kwreng32.dll"));
     EXPECT_EQ(kUpdateFailed, Run("6/21/2000")) << "tsigs.kws is missing, psigs.kws is cut";
     EXPECT_EQ(oldTrojanSigs_, ReadBytes(work_ / "tsigs.kws"));
     EXPECT_EQ(oldPrivacySigs_, ReadBytes(work_ / "psigs.kws"));
@@ -366,7 +490,7 @@ TEST_F(UpdateClient, MissingOrCutFilesLeaveTheOldOnesAndNoEngineStaged) {
     EXPECT_FALSE(enginesDownloaded_);
     EXPECT_EQ(2, engine_.build) << "the version stays until both modules are staged";
     EXPECT_EQ((std::vector<std::string>{"File not found on Server: /Updates/tsigs.kws", LoadMessage(IDS_UPDATE_FAILED),
-                                        "File not found on Server: /Updates/hyseng32.dl_",
+                                        "File not found on Server: /Updates/" + kOwnModules + "hyseng32.dl_",
                                         LoadMessage(IDS_UPDATE_FAILED)}),
               Shown());
 }

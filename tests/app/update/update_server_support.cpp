@@ -27,6 +27,9 @@ bool LoopbackUpdateServer::Clear() {
 
 bool LoopbackUpdateServer::Serve(const std::string& name, const std::vector<std::uint8_t>& bytes, const char* mode) {
     std::string path = folder_ + "\\www\\Updates\\" + name;
+    // "x64/kwreng32.dl_": the folders on the way first.
+    for (std::size_t at = name.find_first_of("\\/"); at != std::string::npos; at = name.find_first_of("\\/", at + 1))
+        ::CreateDirectoryA((folder_ + "\\www\\Updates\\" + name.substr(0, at)).c_str(), nullptr);
     return WriteBytes(path, bytes) && (!mode || WriteText(path + ".mode", mode));
 }
 

@@ -20,7 +20,8 @@ public:
 
     // Empties "/Updates/" and forgets the requests.
     bool Clear();
-    // NAME with a NAME.mode beside it when `mode` is given (see update_server.py).
+    // NAME with a NAME.mode beside it when `mode` is given (see update_server.py); a NAME
+    // such as "x64/kwreng32.dl_" is served in that folder, made as needed.
     bool Serve(const std::string& name, const std::vector<std::uint8_t>& bytes, const char* mode = nullptr);
     bool ServeVersion(const std::string& defs, int major, int minor, int build);
     // The paths asked for, each once, in the order first asked.
