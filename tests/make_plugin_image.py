@@ -6,8 +6,8 @@ reverse) without the other edition's build folder or compiler.
     make_plugin_image.py i386|amd64 NAME OUTPUT
 
 The file is a whole PE image: i386 with a PE32 header, or AMD64 with a PE32+ header, a DLL
-with one section and no imports, exporting the seven functions of the plug-in contract
-(Part 5.1) under ordinals 1 to 7. Each answers as a module that knows nothing: 0 (S_OK for
+with one section and no imports, exporting the seven functions every engine module carries
+under ordinals 1 to 7. Each answers as a module that knows nothing: 0 (S_OK for
 DllCanUnloadNow and the registration calls, "no name" for GetPluginName, "not
 registered", "not critical"), and DllGetClassObject CLASS_E_CLASSNOTAVAILABLE. NAME is the
 module's own name in its export directory ("kwreng32.dll"), so two of them differ.
