@@ -98,6 +98,15 @@ def reg_values(key, view=None):
     A query that failed otherwise (reg refused its arguments) is a failed check, never a
     missing key: "is gone" must not pass because the question was not understood."""
     status, out = reg("query", key, view=view)
+    # Now and then, on a loaded machine, Wine's reg.exe ends with status 1 and says
+    # nothing at all; asked again it answers. Only such a silent failure is asked again:
+    # a missing key says so and is taken at its word.
+    for _ in range(2):
+        if status == 0 or out.strip():
+            break
+        print(f"note    reg query {key} ended with status {status} and no word; asking again", flush=True)
+        time.sleep(1)
+        status, out = reg("query", key, view=view)
     if status != 0:
         if status != 1 or "unable to find" not in out.lower():
             check(False, f"reg query {key} {' '.join(REG_VIEW if view is None else view)} answers",
